@@ -2,6 +2,7 @@
 #include "shell/entry.h"
 
 #include "platform/cpu.h"
+#include "fs/volumes.h"
 #include "runtime/console.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
@@ -174,7 +175,7 @@ void prepare_firmware(efi::Handle image, efi::SystemTable* st) {
 efi::Status entry(efi::Handle image, efi::SystemTable* st) {
     prepare_firmware(image, st);
     FirmwareContext& fw = firmware();
-    // TODO(volumes): name the volumes here once the file layer lands.
+    initialize_volumes();
 
     MainCall call{0, nullptr, 0};
     call.count = arguments_from_shell_parameters(&call.vector);
