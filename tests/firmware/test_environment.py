@@ -11,7 +11,11 @@ PROMPT = "fs0:\\> "
 
 
 def variables_aliases_and_redirection(efi_dir):
-    store = os.path.join(tempfile.mkdtemp(prefix="tarn-fw-env-"), "vars.fd")
+    with tempfile.TemporaryDirectory(prefix="tarn-fw-env-") as folder:
+        boot_twice(efi_dir, os.path.join(folder, "vars.fd"))
+
+
+def boot_twice(efi_dir, store):
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", vars_file=store, name="env-1") as m:
         m.wait_boot()
         m.wait_for(PROMPT)
