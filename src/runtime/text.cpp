@@ -51,6 +51,10 @@ uint64_t utf8_decode(const char* bytes, uint64_t available, uint32_t* code_point
         if (!is_continuation(b[i])) return malformed(code_point);
         value = (value << 6) | (b[i] & 0x3f);
     }
+    // An overlong form would smuggle NUL, a backslash, '/' or ':' past byte-wise checks of the
+    // UTF-8 text and reappear after conversion to UCS-2: treat it as malformed.
+    static constexpr uint32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kShortest[length]) return malformed(code_point);
     if (code_point) *code_point = value;
     return length;
 }
