@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -163,6 +164,9 @@ struct Storage {
     std::vector<std::unique_ptr<SimVolume>> volumes;
     std::vector<std::unique_ptr<SimBlock>> blocks;
     std::map<const efi::FileProtocol*, std::unique_ptr<OpenFile>> open;
+    // Recently closed handles stay allocated, so that a call through one is counted as
+    // misuse instead of reading freed memory.
+    std::deque<std::unique_ptr<OpenFile>> closed;
     std::map<const efi::SimpleFileSystem*, SimVolume*> by_sfs;
     std::map<const efi::BlockIo*, SimBlock*> by_block_io;
     int64_t misuse = 0;
@@ -235,6 +239,18 @@ bool injected(SimVolume& v, FileOp op, efi::Status* status) {
         return true;
     }
     return false;
+}
+
+constexpr size_t kClosedKept = 4096;
+
+void retire(efi::FileProtocol* self) {
+    auto& s = storage();
+    auto it = s.open.find(self);
+    if (it == s.open.end()) return;
+    it->second->node.reset();
+    s.closed.push_back(std::move(it->second));
+    s.open.erase(it);
+    if (s.closed.size() > kClosedKept) s.closed.pop_front();
 }
 
 OpenFile* lookup(efi::FileProtocol* self) {
@@ -345,12 +361,11 @@ efi::Status EFIAPI file_open(efi::FileProtocol* self, efi::FileProtocol** new_ha
 
 efi::Status EFIAPI file_close(efi::FileProtocol* self) {
     auto& s = storage();
-    auto it = s.open.find(self);
-    if (it == s.open.end()) {
+    if (s.open.find(self) == s.open.end()) {
         s.misuse++;
         return efi::kInvalidParameter;
     }
-    s.open.erase(it);
+    retire(self);
     return efi::kSuccess;
 }
 
@@ -360,7 +375,7 @@ efi::Status EFIAPI file_delete(efi::FileProtocol* self) {
     std::shared_ptr<Node> node = f->node;
     SimVolume& v = *f->volume;
     bool writable = f->writable;
-    storage().open.erase(self);  // Delete always closes.
+    retire(self);  // Delete always closes.
     efi::Status st;
     if (injected(v, FileOp::Delete, &st)) return st;
     if (v.read_only || !writable || !node->parent || node->deleted) return kWarnDeleteFailure;
@@ -585,7 +600,9 @@ efi::Status EFIAPI file_set_info(efi::FileProtocol* self, const efi::Guid* type,
     Node& n = *f->node;
     if (n.deleted) return efi::kNotFound;
 
-    bool rename = name != n.name;
+    // A new name that differs only in case names the same entry: OVMF's FAT driver
+    // reports success and keeps the old spelling.
+    bool rename = !same_name(name, n.name);
     bool resize = !n.dir && info->file_size != n.data.size();
     bool dir_bit = (info->attribute & efi::kFileDirectory) != 0;
     uint64_t new_attributes = info->attribute & ~efi::kFileDirectory;
@@ -598,8 +615,9 @@ efi::Status EFIAPI file_set_info(efi::FileProtocol* self, const efi::Guid* type,
     if (!n.parent) return efi::kAccessDenied;  // the root cannot change
     if (dir_bit != n.dir) return efi::kAccessDenied;
     if (n.dir && info->file_size != 0 && info->file_size != n.data.size()) return efi::kAccessDenied;
-    // A file opened read-only may only have its attributes changed.
-    if (!f->writable && (rename || resize || times)) return efi::kAccessDenied;
+    // A file opened read-only (a read-only file cannot be opened otherwise) keeps its name
+    // and size; its attributes and times may change, as on OVMF's FAT driver.
+    if (!f->writable && (rename || resize)) return efi::kAccessDenied;
     if (times && !valid_time(info->modification_time)) return efi::kInvalidParameter;
 
     std::shared_ptr<Node> new_parent;
@@ -965,6 +983,7 @@ void install_storage(SimFirmware& fw) { install_text_service(fw); }
 void remove_storage(SimFirmware& fw) {
     auto& s = storage(fw);
     s.open.clear();
+    s.closed.clear();
 }
 
 VolumeId add_volume(SimFirmware& fw, const VolumeSpec& spec) {
@@ -1102,6 +1121,7 @@ void set_reported_size(SimFirmware& fw, VolumeId id, const std::string& path, ui
 
 int64_t open_file_count(SimFirmware& fw) { return static_cast<int64_t>(storage(fw).open.size()); }
 int64_t file_misuse_count(SimFirmware& fw) { return storage(fw).misuse; }
+void reset_misuse_count(SimFirmware& fw) { storage(fw).misuse = 0; }
 uint64_t file_calls(SimFirmware& fw, FileOp op) { return storage(fw).calls[op]; }
 
 BlockId add_block_device(SimFirmware& fw, const BlockSpec& spec) {

