@@ -70,7 +70,9 @@ void console_write(const char* bytes, uint64_t n) {
         uint64_t used = utf8_decode(bytes + i, n - i, &cp);
         i += used;
         if (cp == '\n') units[count++] = u'\r';
-        if (cp > 0xffff) cp = kReplacementCharacter;
+        // The firmware's string ends at a zero unit: a NUL in the text would cut off the
+        // rest of the chunk, so it is shown as the replacement character.
+        if (cp > 0xffff || cp == 0) cp = kReplacementCharacter;
         units[count++] = static_cast<char16_t>(cp);
         if (count > kFlushUnits) {
             units[count] = 0;

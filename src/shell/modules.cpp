@@ -5,6 +5,7 @@
 #include "basic/functions.h"
 #include "commands/core/core_commands.h"
 #include "commands/files/file_commands.h"
+#include "commands/files/text_commands.h"
 
 namespace tarn {
 
@@ -20,6 +21,7 @@ void register_modules() {
     // 3. File commands: map, cd, pwd, ls, dir, more, cat, type, cp, mv, rm, del, mkdir,
     //    md, rmdir, touch, vol, attrib, comp, cmp, setsize, stat.
     register_file_commands();
+    register_text_commands();
 
     // 4. Text and clock commands: grep, hexdump, head, tail, wc, date, time.
 

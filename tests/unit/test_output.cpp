@@ -341,6 +341,10 @@ TEST(Console, WriteConvertsNewlinesAndWideCodePoints) {
     std::string text = "a\nb \xf0\x9f\x98\x80 \xe2\x82\xac\n";
     console_write(text.data(), text.size());
     EXPECT_EQ(fw.screen().transcript(), "a\r\nb \xef\xbf\xbd \xe2\x82\xac\r\n");
+    // A NUL byte does not cut the rest of the text off.
+    fw.screen().clear_transcript();
+    console_write("a\0b", 3);
+    EXPECT_EQ(fw.screen().transcript(), "a\xef\xbf\xbd" "b");
     // Longer than the conversion buffer: nothing is lost at the flush boundaries.
     fw.screen().clear_transcript();
     std::string big;
