@@ -34,7 +34,10 @@ def edits_completes_and_leaves_with_status(efi_dir):
         m.send("\r")
         m.wait_for("\nhello world!\n")
         m.wait_for(PROMPT)
-        # help lists the commands in aligned columns.
+        # help lists the commands in aligned columns (paging off: the list is longer
+        # than the screen).
+        m.send("set -v pager off\r")
+        m.wait_for(PROMPT)
         m.send("help\r")
         m.wait_for("Commands (help NAME for details, 'help basic' for the scripting language):\n")
         listing = m.wait_for(re.compile(r"((?:  \S+ +\S.*\n)+)\nScripts \(\.tsb\)")).group(1)
