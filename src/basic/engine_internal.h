@@ -1,0 +1,85 @@
+// Helpers shared by the evaluator and the statement executor.
+#pragma once
+#include "basic/engine.h"
+#include "basic/functions.h"
+#include "runtime/strings.h"
+
+namespace tarn {
+
+inline void cache_sync(const ScriptEngine* e, NameCache* c) {
+    if (c->key != e->resolve_key) {
+        c->key = e->resolve_key;
+        c->global = nullptr;
+        c->procedure = nullptr;
+        c->procedure_known = false;
+        c->globals_version = 0;
+        c->builtin = nullptr;
+        c->builtin_epoch = 0;
+    }
+}
+
+// Creates a global variable (the caller knows none exists) and remembers it in the cache.
+inline Variable* create_global_cached(ScriptEngine* e, const char* name, uint32_t hash, NameCache* c) {
+    Variable* v = scope_insert(&e->globals, name, hash, false);
+    e->globals_version++;
+    if (c) {
+        cache_sync(e, c);
+        c->global = v;
+    }
+    return v;
+}
+
+// Works out which parameter of the current procedure (if any) a name is.
+inline void learn_parameter(const Procedure* proc, const char* name, uint32_t hash, NameCache* c) {
+    c->param_owner = proc;
+    c->param_index = -1;
+    for (int32_t i = proc->param_count - 1; i >= 0; i--) {
+        if (proc->param_hashes[i] == hash && strcmp(proc->params[i], name) == 0) {
+            c->param_index = i;
+            return;
+        }
+    }
+}
+
+// Local (innermost frame) then global; parameter positions and the global are remembered
+// in the node's cache.
+[[gnu::always_inline]] inline Variable* find_variable_cached(ScriptEngine* e, const char* name, uint32_t hash, NameCache* c) {
+    if (CallFrame* f = e->frame) {
+        if (c->param_owner != f->procedure) learn_parameter(f->procedure, name, hash, c);
+        if (c->param_index >= 0) return &f->params[c->param_index];
+        if (f->locals.entry_count) {
+            if (Variable* v = scope_find(&f->locals, name, hash)) return v;
+        }
+    }
+    cache_sync(e, c);
+    if (c->global) return c->global;
+    if (c->globals_version == e->globals_version + 1) return nullptr;  // known to be absent
+    Variable* v = scope_find(&e->globals, name, hash);
+    c->global = v;
+    if (!v) c->globals_version = e->globals_version + 1;
+    return v;
+}
+
+inline Procedure* find_procedure_cached(ScriptEngine* e, const char* name, NameCache* c) {
+    cache_sync(e, c);
+    if (!c->procedure_known) {
+        c->procedure = find_procedure(e, name);
+        c->procedure_known = true;
+    }
+    return c->procedure;
+}
+
+inline const BuiltinFunctionDescriptor* find_builtin_cached(ScriptEngine* e, const char* name, NameCache* c) {
+    cache_sync(e, c);
+    uint32_t epoch = function_registry_epoch() + 1;
+    if (c->builtin_epoch != epoch) {
+        c->builtin = find_function(name);
+        c->builtin_epoch = epoch;
+    }
+    return c->builtin;
+}
+
+// Characters printed by PRINT since the last line feed (shared by all engines).
+int64_t& print_column();
+
+}  // namespace tarn

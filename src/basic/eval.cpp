@@ -1,0 +1,440 @@
+// Expression evaluation, variables, arrays, assignment and declarations.
+#include "basic/engine.h"
+#include "basic/engine_internal.h"
+#include "basic/functions.h"
+#include "basic/lexer.h"
+
+#include "runtime/memory.h"
+#include "runtime/strings.h"
+
+namespace tarn {
+
+namespace {
+
+constexpr int64_t kMaxArraySize = 10000000;
+
+// Whether comparison operator op (= <> < > <= >=) holds for an ordering c of -1, 0 or 1:
+// one bit per ordering (less, equal, greater) for each operator.
+inline bool comparison_holds(int32_t op, int c) {
+    static constexpr uint8_t kHolds[] = {
+        0b010,  // =
+        0b101,  // <>
+        0b001,  // <
+        0b100,  // >
+        0b011,  // <=
+        0b110,  // >=
+    };
+    return (kHolds[op - kTokEq] >> (c + 1)) & 1;
+}
+
+const char* kind_word(bool is_string_kind) { return is_string_kind ? "string" : "numeric"; }
+
+[[gnu::noinline]] bool eval_name(ScriptEngine* e, const Expr* x, Value* out) {
+    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    if (v && !v->is_array) {
+        *out = value_copy(v->scalar);
+        return true;
+    }
+    if (v) {
+        if (v->is_array) return engine_error(e, x->line, "%s is an array: use %s(index)", x->name, x->name);
+        *out = value_copy(v->scalar);
+        return true;
+    }
+    if (const BuiltinFunctionDescriptor* row = find_builtin_cached(e, x->name, &x->cache))
+        return call_builtin(e, row, x, nullptr, 0, out);
+    Procedure* proc = find_procedure_cached(e, x->name, &x->cache);
+    if (proc && proc->is_function) return call_procedure(e, proc, nullptr, 0, x->line, out);
+    *out = x->string_name ? string_value(empty_string()) : number_value(0);
+    return true;
+}
+
+[[gnu::noinline]] bool eval_call(ScriptEngine* e, const Expr* x, Value* out) {
+    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    if (v && v->is_array) {
+        if (x->arg_count != 1) return engine_error(e, x->line, "%s is an array: use %s(index)", x->name, x->name);
+        Value* slot = element(e, v, x->args[0]);
+        if (!slot) return false;
+        *out = value_copy(*slot);
+        return true;
+    }
+    if (Procedure* proc = find_procedure_cached(e, x->name, &x->cache)) {
+        if (!proc->is_function)
+            return engine_error(e, x->line, "%s is a SUB and has no value (use it as a statement)", x->name);
+        return call_procedure(e, proc, x->args, x->arg_count, x->line, out);
+    }
+    if (const BuiltinFunctionDescriptor* row = find_builtin_cached(e, x->name, &x->cache))
+        return call_builtin(e, row, x, x->args, x->arg_count, out);
+    return engine_error(e, x->line, "unknown function or array: %s", x->name);
+}
+
+[[gnu::noinline]] bool eval_unary(ScriptEngine* e, const Expr* x, Value* out) {
+    Value v;
+    if (!eval(e, x->left, &v)) return false;
+    if (v.kind != kValueNumber) {
+        value_release(v);
+        return engine_error(e, x->line, "%s needs a number", x->op == kTokNot ? "NOT" : "unary minus");
+    }
+    uint64_t u = static_cast<uint64_t>(v.number);
+    *out = number_value(static_cast<int64_t>(x->op == kTokNot ? ~u : 0 - u));
+    return true;
+}
+
+int64_t power_of(int64_t base, int64_t exponent) {
+    uint64_t result = 1, b = static_cast<uint64_t>(base);
+    uint64_t n = static_cast<uint64_t>(exponent);
+    while (n) {
+        if (n & 1) result *= b;
+        b *= b;
+        n >>= 1;
+    }
+    return static_cast<int64_t>(result);
+}
+
+[[gnu::always_inline]] inline bool numeric_binary(ScriptEngine* e, const Expr* x, int64_t a, int64_t b, Value* out) {
+    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
+    int64_t r;
+    switch (x->op) {
+        case kTokPlus: r = static_cast<int64_t>(ua + ub); break;
+        case kTokMinus: r = static_cast<int64_t>(ua - ub); break;
+        case kTokStar: r = static_cast<int64_t>(ua * ub); break;
+        case kTokSlash:
+        case kTokBackslash:
+            if (b == 0) return engine_error(e, x->line, "division by zero");
+            r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
+            break;
+        case kTokMod:
+            if (b == 0) return engine_error(e, x->line, "division by zero");
+            r = (b == -1) ? 0 : a % b;
+            break;
+        case kTokCaret:
+            if (b < 0) return engine_error(e, x->line, "negative exponent");
+            r = power_of(a, b);
+            break;
+        case kTokEq:
+        case kTokNe:
+        case kTokLt:
+        case kTokGt:
+        case kTokLe:
+        case kTokGe: r = comparison_holds(x->op, (a > b) - (a < b)) ? -1 : 0; break;
+        case kTokAnd: r = a & b; break;
+        case kTokOr: r = a | b; break;
+        case kTokXor: r = a ^ b; break;
+        case kTokShl: r = ub < 64 ? static_cast<int64_t>(ua << ub) : 0; break;
+        case kTokShr: r = ub < 64 ? static_cast<int64_t>(ua >> ub) : 0; break;
+        default: return engine_error(e, x->line, "internal error: bad operator");
+    }
+    *out = number_value(r);
+    return true;
+}
+
+[[gnu::noinline]] bool string_binary(ScriptEngine* e, const Expr* x, const Value& a, const Value& b, Value* out) {
+    int32_t op = x->op;
+    if (op == kTokPlus) {
+        uint64_t la = a.string->length, lb = b.string->length;
+        if (lb == 0) {
+            *out = value_copy(a);
+            return true;
+        }
+        if (la == 0) {
+            *out = value_copy(b);
+            return true;
+        }
+        uint64_t n;
+        SharedString* s = add_overflows(la, lb, &n) ? nullptr : try_new_string_raw(n);
+        if (!s) return engine_error(e, x->line, "out of memory");
+        memcpy(s->bytes(), a.string->bytes(), la);
+        memcpy(s->bytes() + la, b.string->bytes(), lb);
+        *out = string_value(s);
+        return true;
+    }
+    if (op >= kTokEq && op <= kTokGe) {
+        *out = number_value(comparison_holds(op, compare(a, b)) ? -1 : 0);
+        return true;
+    }
+    if (op == kTokTo || op == kTokIs || op < kTokPlus || (op > kTokGe && op < kTokAnd) || op > kTokShr)
+        return engine_error(e, x->line, "internal error: bad operator");
+    return engine_error(e, x->line, "operator %s cannot be used with strings", token_display_name(op));
+}
+
+// The error for a string and a number meeting at a binary operator.
+[[gnu::noinline, gnu::cold]] bool mixed_operands(ScriptEngine* e, const Expr* x) {
+    if (x->op == kTokTo || x->op == kTokIs || x->op < kTokPlus || x->op > kTokShr)
+        return engine_error(e, x->line, "internal error: bad operator");
+    return engine_error(e, x->line, "type mismatch: cannot combine a string and a number with %s (use STR$ or VAL)",
+                        token_display_name(x->op));
+}
+
+// A number literal or a numeric scalar variable read straight into an integer, without
+// building a Value; false for anything else (which has no side effects here).
+[[gnu::always_inline]] inline bool number_operand(ScriptEngine* e, const Expr* x, int64_t* n) {
+    if (x->kind == kExprNumber) {
+        *n = x->number;
+        return true;
+    }
+    if (x->kind == kExprName && !x->string_name) {
+        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        if (v && !v->is_array) {
+            *n = v->scalar.number;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A number literal or a scalar variable without a call; anything else through eval.
+[[gnu::always_inline]] inline bool eval_operand(ScriptEngine* e, const Expr* x, Value* out) {
+    if (x->kind == kExprNumber) {
+        *out = number_value(x->number);
+        return true;
+    }
+    if (x->kind == kExprName) {
+        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        if (v && !v->is_array) {
+            *out = value_copy(v->scalar);
+            return true;
+        }
+    }
+    if (x->kind == kExprCall) return eval_call(e, x, out);
+    return eval(e, x, out);
+}
+
+[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+    int64_t l, r;
+    if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) return numeric_binary(e, x, l, r, out);
+    Value a, b;
+    if (!eval_operand(e, x->left, &a)) return false;
+    if (!eval_operand(e, x->right, &b)) {
+        value_release(a);
+        return false;
+    }
+    if (a.kind == kValueNumber && b.kind == kValueNumber) return numeric_binary(e, x, a.number, b.number, out);
+    bool ok = a.kind == kValueString && b.kind == kValueString ? string_binary(e, x, a, b, out)
+                                                                : mixed_operands(e, x);
+    value_release(a);
+    value_release(b);
+    return ok;
+}
+
+bool resize_elements(ScriptEngine* e, int32_t line, Variable* v, int64_t size, bool keep) {
+    int64_t count = size + 1;
+    Value* elements = nullptr;
+    if (count > 0) {
+        elements = static_cast<Value*>(allocate(static_cast<uint64_t>(count) * sizeof(Value)));
+        if (!elements) return engine_error(e, line, "out of memory");
+    }
+    int64_t kept = 0;
+    if (v->is_array) {
+        if (keep) {
+            kept = v->count < count ? v->count : count;
+            for (int64_t i = 0; i < kept; i++) elements[i] = v->elements[i];
+        }
+        for (int64_t i = kept; i < v->count; i++) value_release(v->elements[i]);
+        release(v->elements);
+    }
+    value_release(v->scalar);
+    v->scalar = number_value(0);
+    bool string_kind = name_is_string(v->name);
+    for (int64_t i = kept; i < count; i++)
+        elements[i] = string_kind ? string_value(empty_string()) : number_value(0);
+    v->is_array = true;
+    v->elements = elements;
+    v->count = count;
+    return true;
+}
+
+}  // namespace
+
+bool eval(ScriptEngine* e, const Expr* x, Value* out) {
+    // Kept small: the heavier kinds are separate functions, reached by tail calls.
+    switch (x->kind) {
+        case kExprNumber:
+            *out = number_value(x->number);
+            return true;
+        case kExprString:
+            string_retain(x->string);
+            *out = string_value(x->string);
+            return true;
+        case kExprName: return eval_name(e, x, out);
+        case kExprCall: return eval_call(e, x, out);
+        case kExprUnary: return eval_unary(e, x, out);
+        case kExprBinary: return eval_binary(e, x, out);
+        default: return engine_error(e, x->line, "internal error: not an expression");
+    }
+}
+
+bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
+    if (x->kind == kExprNumber) {
+        *out = x->number;
+        return true;
+    }
+    Value v;
+    if (!eval(e, x, &v)) return false;
+    if (v.kind != kValueNumber) {
+        value_release(v);
+        return engine_error(e, x->line, "number expected, found a string");
+    }
+    *out = v.number;
+    return true;
+}
+
+bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
+    Value v;
+    if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
+        // A comparison of two numbers decides directly.
+        int64_t l, r;
+        if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
+            *out = comparison_holds(x->op, (l > r) - (l < r));
+            return true;
+        }
+        Value a, b;
+        if (!eval_operand(e, x->left, &a)) return false;
+        if (!eval_operand(e, x->right, &b)) {
+            value_release(a);
+            return false;
+        }
+        if (a.kind == kValueNumber && b.kind == kValueNumber) {
+            *out = comparison_holds(x->op, (a.number > b.number) - (a.number < b.number));
+            return true;
+        }
+        bool ok = a.kind == kValueString && b.kind == kValueString ? string_binary(e, x, a, b, &v)
+                                                                    : mixed_operands(e, x);
+        value_release(a);
+        value_release(b);
+        if (!ok) return false;
+    } else if (!eval(e, x, &v)) {
+        return false;
+    }
+    if (v.kind == kValueNumber) {
+        *out = v.number != 0;
+    } else {
+        *out = v.string->length != 0;
+        value_release(v);
+    }
+    return true;
+}
+
+Variable* find_local(CallFrame* f, const char* name, uint32_t hash) {
+    for (int32_t i = f->param_count - 1; i >= 0; i--) {
+        Variable* v = &f->params[i];
+        if (v->hash == hash && strcmp(v->name, name) == 0) return v;
+    }
+    return f->locals.entry_count ? scope_find(&f->locals, name, hash) : nullptr;
+}
+
+Variable* lookup_variable(ScriptEngine* e, const char* name) {
+    uint32_t hash = name_hash(name);
+    if (e->frame) {
+        if (Variable* v = find_local(e->frame, name, hash)) return v;
+    }
+    return scope_find(&e->globals, name, hash);
+}
+
+Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
+    if (Variable* v = lookup_variable(e, name)) return v;
+    return create_global_cached(e, name, name_hash(name), nullptr);
+}
+
+Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
+    int64_t index;
+    if (!eval_number(e, index_expr, &index)) return nullptr;
+    if (index < 0 || index >= array->count) {
+        engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)",
+                     static_cast<long long>(index), array->name, static_cast<long long>(array->count - 1));
+        return nullptr;
+    }
+    return &array->elements[index];
+}
+
+Variable* array_argument(ScriptEngine* e, const Expr* x, bool create) {
+    if (!x || !(x->kind == kExprName || (x->kind == kExprCall && x->arg_count == 0))) {
+        engine_error(e, x ? x->line : 0, "array name expected");
+        return nullptr;
+    }
+    Variable* v = lookup_variable(e, x->name);
+    if (!v && create) {
+        if (find_function(x->name)) {
+            engine_error(e, x->line, "%s is the name of a built-in function", x->name);
+            return nullptr;
+        }
+        v = create_global_cached(e, x->name, x->hash, &x->cache);
+        value_release(v->scalar);
+        v->scalar = number_value(0);
+        v->is_array = true;
+        v->count = 0;
+        return v;
+    }
+    if (!v || !v->is_array) {
+        engine_error(e, x->line, "%s is not an array (declare it with DIM)", x->name);
+        return nullptr;
+    }
+    return v;
+}
+
+bool assign(ScriptEngine* e, const Expr* target, Value value) {
+    if (target->string_name != (value.kind == kValueString)) {
+        value_release(value);
+        return engine_error(e, target->line, "type mismatch: %s is a %s variable", target->name,
+                            kind_word(target->string_name));
+    }
+    if (target->kind == kExprCall) {
+        Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
+        if (!v || !v->is_array) {
+            value_release(value);
+            return engine_error(e, target->line, "%s is not an array (declare it with DIM)", target->name);
+        }
+        Value* slot = element(e, v, target->args[0]);
+        if (!slot) {
+            value_release(value);
+            return false;
+        }
+        value_release(*slot);
+        *slot = value;
+        return true;
+    }
+    if (find_builtin_cached(e, target->name, &target->cache) ||
+        find_procedure_cached(e, target->name, &target->cache)) {
+        value_release(value);
+        return engine_error(e, target->line, "%s is a function name and cannot be assigned", target->name);
+    }
+    Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
+    if (!v) v = create_global_cached(e, target->name, target->hash, &target->cache);
+    if (v->is_array) {
+        value_release(value);
+        return engine_error(e, target->line, "%s is an array: use %s(index) = value", target->name, target->name);
+    }
+    value_release(v->scalar);
+    v->scalar = value;
+    return true;
+}
+
+bool declare(ScriptEngine* e, const Statement* s, bool is_local) {
+    bool redim = s->flags == 1;
+    for (int32_t i = 0; i < s->arg_count; i++) {
+        const Expr* x = s->args[i];
+        if (find_function(x->name))
+            return engine_error(e, x->line, "%s is the name of a built-in function", x->name);
+        Variable* v;
+        if (is_local && e->frame) {
+            if (find_local(e->frame, x->name, x->hash))
+                return engine_error(e, x->line, "%s is already a local variable", x->name);
+            v = scope_insert(&e->frame->locals, x->name, x->hash, false);
+        } else {
+            v = find_variable_cached(e, x->name, x->hash, &x->cache);
+            if (!v) v = create_global_cached(e, x->name, x->hash, &x->cache);
+        }
+        if (x->kind != kExprCall) {
+            if (v->is_array && !is_local) return engine_error(e, x->line, "%s is an array", x->name);
+            continue;
+        }
+        int64_t size;
+        if (!eval_number(e, x->args[0], &size)) return false;
+        if (size < -1 || size > kMaxArraySize)
+            return engine_error(e, x->line, "invalid array size %lld", static_cast<long long>(size));
+        if (v->is_array && !redim && !is_local)
+            return engine_error(e, x->line, "%s is already dimensioned (use REDIM to resize)", x->name);
+        if (!resize_elements(e, x->line, v, size, redim)) return false;
+    }
+    return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,190 @@
+// The parsed form of a TARN BASIC program: expression and statement trees, statement
+// lists with their labels, and the SUB/FUNCTION definitions.
+#pragma once
+#include "basic/values.h"
+
+namespace tarn {
+
+struct Procedure;
+struct BuiltinFunctionDescriptor;
+
+enum ExprKind : int32_t {
+    kExprNumber = 0,
+    kExprString = 1,
+    kExprName = 2,
+    kExprCall = 3,
+    kExprUnary = 4,
+    kExprBinary = 5,
+};
+
+enum StatementKind : int32_t {
+    kStmtAssign = 6,
+    kStmtPrint = 7,
+    kStmtInput = 8,
+    kStmtIf = 9,
+    kStmtFor = 10,
+    kStmtWhile = 11,
+    kStmtDo = 12,
+    kStmtSelect = 13,
+    kStmtExit = 14,
+    kStmtContinue = 15,
+    kStmtGoto = 16,
+    kStmtCall = 17,
+    kStmtReturn = 18,
+    kStmtEnd = 19,
+    kStmtDim = 20,
+    kStmtLocal = 21,
+    kStmtRun = 22,
+    kStmtCls = 23,
+    kStmtColor = 24,
+    kStmtLocate = 25,
+    kStmtPause = 26,
+    kStmtSleep = 27,
+    kStmtDefinition = 28,
+};
+
+// DO flags.
+constexpr int32_t kDoWhile = 1;
+constexpr int32_t kDoUntil = 2;
+constexpr int32_t kLoopWhile = 4;
+constexpr int32_t kLoopUntil = 8;
+// RETURN flags: the statement is in the body of a FUNCTION.
+constexpr int32_t kReturnInFunction = 1;
+// RUN flags.
+constexpr int32_t kRunTo = 1;
+constexpr int32_t kRunAppend = 2;
+
+// What the evaluator learned about a name, valid while `key` equals the engine's
+// resolution key (see ScriptEngine::resolve_key).
+struct NameCache {
+    uint64_t key;
+    Variable* global;       // the global variable of this name, once it exists
+    uint64_t globals_version; // ScriptEngine::globals_version when `global` was found absent
+    const Procedure* param_owner; // the procedure for which param_index was worked out
+    int32_t param_index;    // parameter of param_owner with this name, or -1
+    Procedure* procedure;   // the user procedure of this name, or null
+    bool procedure_known;   // `procedure` has been looked up
+    const BuiltinFunctionDescriptor* builtin;  // the built-in of this name, or null
+    uint32_t builtin_epoch; // 1 + the registry generation in which `builtin` was looked up
+};
+
+struct Expr {
+    int32_t kind;
+    int32_t line;
+    int32_t op;             // TokenKind of a unary or binary operator (kTokTo for a CASE range)
+    int64_t number;
+    SharedString* string;
+    char* name;
+    Expr* left;
+    Expr* right;
+    Expr** args;
+    int32_t arg_count;
+    // evaluation helpers
+    int32_t height;
+    uint32_t hash;          // name_hash(name)
+    bool string_name;       // name ends in '$'
+    mutable NameCache cache;
+};
+
+struct Statement;
+
+struct Label {
+    char* name;
+    int32_t index;          // the statement that follows the label
+};
+
+struct StatementList {
+    Statement** items;
+    int32_t count;
+    int32_t capacity;
+    Label* labels;
+    int32_t label_count;
+    int32_t label_capacity;
+};
+
+struct IfBranch {
+    Expr* condition;        // null for ELSE
+    StatementList body;
+};
+
+struct SelectCase {
+    Expr** items;
+    int32_t item_count;
+    bool is_else;
+    StatementList body;
+};
+
+struct Statement {
+    int32_t kind;
+    int32_t line;
+    int32_t sub_kind;       // EXIT / CONTINUE: the loop keyword's TokenKind
+    char* name;
+    Expr* expr[3];
+    Expr** args;
+    int32_t arg_count;
+    char* separators;       // PRINT: ',', ';' or 0 per item
+    IfBranch* branches;
+    int32_t branch_count;
+    SelectCase* cases;
+    int32_t case_count;
+    StatementList body;
+    int32_t flags;
+    // evaluation helpers
+    uint32_t hash;          // name_hash(name)
+    mutable NameCache cache;
+};
+
+struct Procedure {
+    char* name;
+    bool is_function;
+    char** params;
+    int32_t param_count;
+    StatementList body;
+    int32_t line;
+    Procedure* next;
+    // evaluation helpers
+    uint32_t* param_hashes;
+    bool* param_strings;    // parameter i holds strings
+    bool returns_string;    // a FUNCTION whose name ends in '$'
+};
+
+constexpr uint64_t kProgramMessageSize = 200;
+
+struct Program {
+    StatementList main;
+    Procedure* procedures;  // newest first
+    char message[kProgramMessageSize];
+    int32_t error_line;
+    bool incomplete;
+};
+
+// Codes returned by the block parser.
+enum BlockEnd : int32_t {
+    kEndInput = 0,
+    kEndNext = 1,
+    kEndWend = 2,
+    kEndLoop = 3,
+    kEndElse = 4,
+    kEndElseif = 5,
+    kEndCase = 6,
+    kEndIf = 7,
+    kEndSub = 8,
+    kEndFunction = 9,
+    kEndSelect = 10,
+    kEndWhile = 11,
+    kEndError = 12,
+};
+
+// Limits of the parser.
+constexpr int32_t kMaxExprDepth = 64;
+constexpr int32_t kMaxBlockDepth = 64;
+// Height of an expression tree (long operator chains included), bounding the evaluator's recursion.
+constexpr int32_t kMaxExprHeight = 512;
+
+// Parses a whole text. On failure the tree is freed and message, error_line and
+// incomplete describe the first syntax error.
+bool parse_program(const char* text, uint64_t length, Program* program);
+void free_program(Program* program);
+void free_expr(Expr* expr);
+
+}  // namespace tarn
