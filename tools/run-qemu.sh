@@ -96,7 +96,7 @@ PRINT "Hello, "; name$; "!"
 FOR i = 1 TO 3
     PRINT "  counting "; i
 NEXT i
-PRINT "Firmware: "; FWVENDOR$
+PRINT "Running on TARN "; VERSION$; " ("; PLATFORM$; ")"
 PRINT "Files on this disk:"
 RUN "ls"
 TEXT
