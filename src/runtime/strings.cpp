@@ -171,7 +171,12 @@ bool wildcard_match(const char* pattern, const char* text, bool fold_case) {
     return *p == '\0';
 }
 
-bool parse_integer(const char* text, int64_t* value) {
+namespace {
+
+// The shared parser: *overflowed tells whether the magnitude left 64 bits (the value
+// then wraps, as parse_integer's callers expect).
+bool parse_integer_wrapping(const char* text, int64_t* value, bool* overflowed) {
+    *overflowed = false;
     if (!text) return false;
     const char* p = text;
     while (is_space(*p)) p++;
@@ -203,14 +208,38 @@ bool parse_integer(const char* text, int64_t* value) {
         int d = digit_value(*p);
         if (d < 0) break;
         if (static_cast<unsigned>(d) >= radix) return false;
-        v = v * radix + static_cast<unsigned>(d);
+        uint64_t scaled = 0, next = 0;
+        bool wrapped = mul_overflows(v, radix, &scaled);
+        wrapped |= add_overflows(scaled, static_cast<unsigned>(d), &next);
+        if (wrapped) *overflowed = true;
+        v = next;
         any_digit = true;
     }
     if (!any_digit) return false;
     while (is_space(*p)) p++;
     if (*p) return false;
+    if (!negative && v > static_cast<uint64_t>(INT64_MAX)) *overflowed = true;
+    if (negative && v > static_cast<uint64_t>(INT64_MAX) + 1) *overflowed = true;
     if (negative) v = 0 - v;
     *value = static_cast<int64_t>(v);
+    return true;
+}
+
+}  // namespace
+
+bool parse_integer(const char* text, int64_t* value) {
+    bool overflowed = false;
+    int64_t parsed = 0;
+    if (!parse_integer_wrapping(text, &parsed, &overflowed)) return false;
+    *value = parsed;
+    return true;
+}
+
+bool parse_integer_in_range(const char* text, int64_t* value) {
+    bool overflowed = false;
+    int64_t parsed = 0;
+    if (!parse_integer_wrapping(text, &parsed, &overflowed) || overflowed) return false;
+    *value = parsed;
     return true;
 }
 

@@ -47,5 +47,7 @@ bool wildcard_match(const char* pattern, const char* text, bool fold_case);
 // Accepts blanks, sign, radix prefixes 0x 0b &h &o &b, underscores between digits.
 // The value wraps in 64 bits. Returns false for anything else.
 bool parse_integer(const char* text, int64_t* value);
+// The same syntax, but a value outside the signed 64-bit range fails instead of wrapping.
+bool parse_integer_in_range(const char* text, int64_t* value);
 
 }  // namespace tarn

@@ -230,3 +230,21 @@ TEST(RuntimeStrings, CharacterClasses) {
 }
 
 }  // namespace
+
+TEST(RuntimeStrings, ParseIntegerInRangeRefusesWhatWouldWrap) {
+    int64_t v = 0;
+    EXPECT_TRUE(tarn::parse_integer_in_range("9223372036854775807", &v));
+    EXPECT_EQ(v, INT64_MAX);
+    EXPECT_TRUE(tarn::parse_integer_in_range("-9223372036854775808", &v));
+    EXPECT_EQ(v, INT64_MIN);
+    EXPECT_TRUE(tarn::parse_integer_in_range(" 0x7fff_ffff_ffff_ffff ", &v));
+    v = 5;
+    EXPECT_FALSE(tarn::parse_integer_in_range("9223372036854775808", &v));
+    EXPECT_FALSE(tarn::parse_integer_in_range("0x10000000000000000", &v));
+    EXPECT_FALSE(tarn::parse_integer_in_range("-9223372036854775809", &v));
+    EXPECT_FALSE(tarn::parse_integer_in_range("12abc", &v));
+    EXPECT_EQ(v, 5);
+    // parse_integer itself still wraps.
+    EXPECT_TRUE(tarn::parse_integer("0x10000000000000001", &v));
+    EXPECT_EQ(v, 1);
+}
