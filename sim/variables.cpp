@@ -62,46 +62,6 @@ efi::Status EFIAPI rs_query_variable_info(uint32_t attributes, uint64_t* maximum
 
 }  // namespace
 
-std::u16string to_u16(const std::string& text) {
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        uint32_t cp = c;
-        size_t n = 1;
-        if (c >= 0xf0 && i + 3 < text.size()) {
-            cp = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3fu) << 12) | ((text[i + 2] & 0x3fu) << 6) |
-                 (text[i + 3] & 0x3fu);
-            n = 4;
-        } else if (c >= 0xe0 && i + 2 < text.size()) {
-            cp = ((c & 0x0fu) << 12) | ((text[i + 1] & 0x3fu) << 6) | (text[i + 2] & 0x3fu);
-            n = 3;
-        } else if (c >= 0xc0 && i + 1 < text.size()) {
-            cp = ((c & 0x1fu) << 6) | (text[i + 1] & 0x3fu);
-            n = 2;
-        }
-        out.push_back(cp > 0xffff ? u'\xfffd' : static_cast<char16_t>(cp));
-        i += n;
-    }
-    return out;
-}
-
-std::string from_u16(const std::u16string& text) {
-    std::string out;
-    for (char16_t u : text) {
-        uint32_t c = u;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xe0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        }
-    }
-    return out;
-}
 
 VariableStore& variable_store() {
     SimFirmware* fw = SimFirmware::current();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim.h"
+#include "sim_text.h"
 
 namespace sim {
 
@@ -113,7 +114,5 @@ private:
 VariableStore& variable_store();
 
 // UTF-8 to UCS-2 and back for test data (BMP only).
-std::u16string to_u16(const std::string& text);
-std::string from_u16(const std::u16string& text);
 
 }  // namespace sim

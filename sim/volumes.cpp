@@ -2,6 +2,7 @@
 // in-memory trees with FAT's rules, Block I/O over memory, device paths and Device
 // Path To Text.
 #include "volumes.h"
+#include "sim_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,48 +26,6 @@ constexpr uint64_t kMaxNameUnits = 255;
 constexpr uint64_t kMaxPathUnits = 32768;
 
 // ------------------------------------------------------------------ text helpers
-
-std::u16string to_u16(const std::string& s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = 0xfffd;
-        size_t n = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xe0) == 0xc0 && i + 1 < s.size()) {
-            cp = ((c & 0x1f) << 6) | (s[i + 1] & 0x3f);
-            n = 2;
-        } else if ((c & 0xf0) == 0xe0 && i + 2 < s.size()) {
-            cp = ((c & 0x0f) << 12) | ((s[i + 1] & 0x3f) << 6) | (s[i + 2] & 0x3f);
-            n = 3;
-        } else if ((c & 0xf8) == 0xf0 && i + 3 < s.size()) {
-            cp = 0xfffd;
-            n = 4;
-        }
-        out.push_back(static_cast<char16_t>(cp));
-        i += n;
-    }
-    return out;
-}
-
-std::string to_utf8(const std::u16string& s) {
-    std::string out;
-    for (char16_t u : s) {
-        uint32_t c = u;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xe0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
-        }
-    }
-    return out;
-}
 
 char16_t fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
@@ -584,7 +543,7 @@ efi::Status EFIAPI file_set_info(efi::FileProtocol* self, const efi::Guid* type,
         for (uint64_t i = 0; i < max_units && info->volume_label[i]; i++)
             label.push_back(info->volume_label[i]);
         if (label.size() > 11) return efi::kInvalidParameter;
-        v.label = to_utf8(label);
+        v.label = from_u16(label);
         return efi::kSuccess;
     }
     if (!(*type == efi::kFileInfoGuid)) return efi::kUnsupported;
@@ -837,7 +796,7 @@ std::string node_text(const efi::DevicePath* node) {
             if (!u) break;
             s.push_back(u);
         }
-        return to_utf8(s);
+        return from_u16(s);
     }
     std::string out = "Path(" + std::to_string(node->type) + "," + std::to_string(node->sub_type);
     if (n) {
@@ -1074,13 +1033,13 @@ std::optional<std::string> read_file(SimFirmware& fw, VolumeId id, const std::st
 std::vector<std::string> list_directory(SimFirmware& fw, VolumeId id, const std::string& path) {
     auto n = node_or_throw(fw, id, path);
     std::vector<std::string> names;
-    for (auto& c : n->children) names.push_back(to_utf8(c->name));
+    for (auto& c : n->children) names.push_back(from_u16(c->name));
     return names;
 }
 
 std::string stored_name(SimFirmware& fw, VolumeId id, const std::string& path) {
     auto n = find_node(volume_of(fw, id), path);
-    return n ? to_utf8(n->name) : std::string();
+    return n ? from_u16(n->name) : std::string();
 }
 
 uint64_t attributes_of(SimFirmware& fw, VolumeId id, const std::string& path) {
