@@ -293,10 +293,10 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < folders.size(); k++) {
         HostVolume v;
         v.root = fs::absolute(folders[k]);
-        sim::VolumeSpec spec;
-        spec.label = v.root.filename().string().substr(0, 11);
-        spec.location.pci_device = static_cast<uint32_t>(k + 1);
-        v.id = sim::add_volume(fw, spec);
+        sim::VolumeSpec setup;
+        setup.label = v.root.filename().string().substr(0, 11);
+        setup.location.pci_device = static_cast<uint32_t>(k + 1);
+        v.id = sim::add_volume(fw, setup);
         load_folder(fw, v);
         volumes.push_back(std::move(v));
     }

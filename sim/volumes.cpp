@@ -875,20 +875,20 @@ std::shared_ptr<Node> node_or_throw(SimFirmware& fw, VolumeId id, const std::str
     return n;
 }
 
-BlockId make_block(SimFirmware& fw, const BlockSpec& spec, efi::Handle* handle,
+BlockId make_block(SimFirmware& fw, const BlockSpec& setup, efi::Handle* handle,
                    const std::vector<uint8_t>& path) {
     auto& s = storage(fw);
     auto b = std::make_unique<SimBlock>();
     b->id = static_cast<BlockId>(s.blocks.size());
     b->media.media_id = 1;
-    b->media.removable_media = spec.removable;
-    b->media.media_present = spec.media_present;
-    b->media.logical_partition = spec.logical_partition;
-    b->media.read_only = spec.read_only;
-    b->media.block_size = spec.block_size;
-    b->media.io_align = spec.io_align;
-    b->media.last_block = spec.blocks ? spec.blocks - 1 : 0;
-    b->data.assign(spec.blocks * spec.block_size, 0);
+    b->media.removable_media = setup.removable;
+    b->media.media_present = setup.media_present;
+    b->media.logical_partition = setup.logical_partition;
+    b->media.read_only = setup.read_only;
+    b->media.block_size = setup.block_size;
+    b->media.io_align = setup.io_align;
+    b->media.last_block = setup.blocks ? setup.blocks - 1 : 0;
+    b->data.assign(setup.blocks * setup.block_size, 0);
     b->io.revision = 0x00010000;
     b->io.media = &b->media;
     b->io.reset = block_reset;
@@ -897,7 +897,7 @@ BlockId make_block(SimFirmware& fw, const BlockSpec& spec, efi::Handle* handle,
     b->io.flush_blocks = block_flush;
     b->path = path;
     s.by_block_io[&b->io] = b.get();
-    if (spec.device_path && !b->path.empty() && !*handle) {
+    if (setup.device_path && !b->path.empty() && !*handle) {
         fw.handles().install(handle, efi::kDevicePathProtocolGuid, b->path.data());
     }
     fw.handles().install(handle, efi::kBlockIoProtocolGuid, &b->io);
@@ -945,35 +945,35 @@ void remove_storage(SimFirmware& fw) {
     s.closed.clear();
 }
 
-VolumeId add_volume(SimFirmware& fw, const VolumeSpec& spec) {
+VolumeId add_volume(SimFirmware& fw, const VolumeSpec& setup) {
     auto& s = storage(fw);
     auto v = std::make_unique<SimVolume>();
     v->id = static_cast<VolumeId>(s.volumes.size());
     v->root = std::make_shared<Node>();
     v->root->dir = true;
     v->root->create = v->root->access = v->root->modify = fw.wall_time();
-    v->label = spec.label;
-    v->read_only = spec.read_only;
-    v->capacity = spec.capacity;
+    v->label = setup.label;
+    v->read_only = setup.read_only;
+    v->capacity = setup.capacity;
     v->sfs.revision = 0x00010000;
     v->sfs.open_volume = open_volume;
     uint32_t signature = 0x1000u + static_cast<uint32_t>(v->id);
-    v->path = build_path(spec.location, 0x800, spec.blocks, signature);
+    v->path = build_path(setup.location, 0x800, setup.blocks, signature);
     efi::Handle handle = nullptr;
-    if (spec.device_path)
+    if (setup.device_path)
         fw.handles().install(&handle, efi::kDevicePathProtocolGuid, v->path.data());
     s.by_sfs[&v->sfs] = v.get();
     fw.handles().install(&handle, efi::kSimpleFileSystemProtocolGuid, &v->sfs);
     v->handle = handle;
-    if (spec.block_io) {
+    if (setup.block_io) {
         BlockSpec b;
-        b.location = spec.location;
+        b.location = setup.location;
         b.device_path = false;  // already on the handle
-        b.removable = spec.removable;
-        b.read_only = spec.read_only;
-        b.logical_partition = spec.location.partition != 0;
-        b.block_size = spec.block_size;
-        b.blocks = spec.blocks;
+        b.removable = setup.removable;
+        b.read_only = setup.read_only;
+        b.logical_partition = setup.location.partition != 0;
+        b.block_size = setup.block_size;
+        b.blocks = setup.blocks;
         v->block = make_block(fw, b, &handle, {});
     }
     s.volumes.push_back(std::move(v));
@@ -1083,9 +1083,9 @@ int64_t file_misuse_count(SimFirmware& fw) { return storage(fw).misuse; }
 void reset_misuse_count(SimFirmware& fw) { storage(fw).misuse = 0; }
 uint64_t file_calls(SimFirmware& fw, FileOp op) { return storage(fw).calls[op]; }
 
-BlockId add_block_device(SimFirmware& fw, const BlockSpec& spec) {
+BlockId add_block_device(SimFirmware& fw, const BlockSpec& setup) {
     efi::Handle handle = nullptr;
-    return make_block(fw, spec, &handle, build_path(spec.location, 0, spec.blocks, 0));
+    return make_block(fw, setup, &handle, build_path(setup.location, 0, setup.blocks, 0));
 }
 
 BlockId volume_block_device(SimFirmware& fw, VolumeId id) { return volume_of(fw, id).block; }

@@ -54,7 +54,7 @@ enum class FileOp { OpenVolume, Open, Delete, Read, Write, GetPosition, SetPosit
                     SetInfo, Flush };
 
 // ---- volumes ----
-VolumeId add_volume(SimFirmware& fw, const VolumeSpec& spec = {});
+VolumeId add_volume(SimFirmware& fw, const VolumeSpec& setup = {});
 // Uninstalls the volume's protocols (its handle disappears); files still open keep working.
 void remove_volume(SimFirmware& fw, VolumeId volume);
 efi::Handle volume_handle(SimFirmware& fw, VolumeId volume);
@@ -103,7 +103,7 @@ void reset_misuse_count(SimFirmware& fw);
 uint64_t file_calls(SimFirmware& fw, FileOp op);
 
 // ---- block devices ----
-BlockId add_block_device(SimFirmware& fw, const BlockSpec& spec = {});
+BlockId add_block_device(SimFirmware& fw, const BlockSpec& setup = {});
 // The Block I/O device on a volume's handle (-1 when it has none).
 BlockId volume_block_device(SimFirmware& fw, VolumeId volume);
 efi::Handle block_handle(SimFirmware& fw, BlockId device);

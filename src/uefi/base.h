@@ -1,4 +1,4 @@
-// Base types of the UEFI interface, written from the UEFI specification.
+// Base types of the UEFI interface, written from the published UEFI standard.
 // EFIAPI is the Microsoft x64 calling convention in both builds, so the host
 // simulation can stand real functions behind the same tables.
 #pragma once

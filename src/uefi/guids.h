@@ -1,4 +1,4 @@
-// Protocol and variable GUIDs, from the UEFI specification.
+// Protocol and variable GUIDs, from the published UEFI standard.
 #pragma once
 #include "uefi/base.h"
 

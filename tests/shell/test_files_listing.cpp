@@ -271,10 +271,10 @@ TEST(FilesVol, ShowsAndLabelsAVolume) {
 
 TEST(FilesVol, AReadOnlyVolumeRefusesALabel) {
     FileShell sh;
-    sim::VolumeSpec spec;
-    spec.read_only = true;
-    spec.location.pci_device = 7;
-    sim::add_volume(sh.fw, spec);
+    sim::VolumeSpec setup;
+    setup.read_only = true;
+    setup.location.pci_device = 7;
+    sim::add_volume(sh.fw, setup);
     ASSERT_EQ(sh.run("map -r").code, 0);
     ShellRun r = sh.cap("vol fs1 -n X");
     EXPECT_EQ(r.code, 1);

@@ -98,9 +98,9 @@ int targs(int count, char** vector) {
 Shell::Shell(int volume_count, bool load) {
     g_calls = Calls{};
     for (int i = 0; i < volume_count; i++) {
-        sim::VolumeSpec spec;
-        spec.location.pci_device = static_cast<uint32_t>(1 + i);
-        volumes.push_back(sim::add_volume(fw, spec));
+        sim::VolumeSpec setup;
+        setup.location.pci_device = static_cast<uint32_t>(1 + i);
+        volumes.push_back(sim::add_volume(fw, setup));
     }
     if (!volumes.empty()) sim::set_boot_volume(fw, volumes[0]);
     start(load);

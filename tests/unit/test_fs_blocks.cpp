@@ -17,18 +17,18 @@ protected:
     sim::VolumeId vol = 0;
     void SetUp() override {
         FsTest::SetUp();
-        sim::BlockSpec spec;
-        spec.location.pci_device = 5;
-        spec.blocks = 16;
-        disk = sim::add_block_device(fw, spec);
-        spec.location.pci_device = 4;
-        spec.read_only = true;
-        ro = sim::add_block_device(fw, spec);
-        spec.location.pci_device = 6;
-        spec.read_only = false;
-        spec.media_present = false;
-        spec.removable = true;
-        nomedia = sim::add_block_device(fw, spec);
+        sim::BlockSpec setup;
+        setup.location.pci_device = 5;
+        setup.blocks = 16;
+        disk = sim::add_block_device(fw, setup);
+        setup.location.pci_device = 4;
+        setup.read_only = true;
+        ro = sim::add_block_device(fw, setup);
+        setup.location.pci_device = 6;
+        setup.read_only = false;
+        setup.media_present = false;
+        setup.removable = true;
+        nomedia = sim::add_block_device(fw, setup);
         vol = add(1, "VOL");
         auto& data = sim::block_data(fw, disk);
         for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * 7);
@@ -142,8 +142,8 @@ TEST_F(FsTest, HandleNumbersAreAppendOnly) {
     EXPECT_EQ(handle_of_number(n_image), image);
     uint64_t count = handle_table_count();
     // A handle made later gets the next number; older numbers stay.
-    sim::BlockSpec spec;
-    sim::BlockId later = sim::add_block_device(fw, spec);
+    sim::BlockSpec setup;
+    sim::BlockId later = sim::add_block_device(fw, setup);
     efi::Handle h = sim::block_handle(fw, later);
     uint64_t n_later = handle_number(h);
     EXPECT_EQ(n_later, count + 1);

@@ -408,10 +408,10 @@ TEST_F(FileTest, DevicePathOfAFile) {
     release(path);
     EXPECT_EQ(file_device_path("fs4:\\x", &path), kErrNotFound);
     EXPECT_EQ(file_device_path("nocolon", &path), kErrInvalidParameter);
-    sim::VolumeSpec spec;
-    spec.device_path = false;
-    spec.location.pci_device = 9;
-    sim::add_volume(fw, spec);
+    sim::VolumeSpec setup;
+    setup.device_path = false;
+    setup.location.pci_device = 9;
+    sim::add_volume(fw, setup);
     rescan_volumes();
     EXPECT_EQ(std::string(volume_at(0)->device_path_text), "");
     EXPECT_NE(file_device_path("fs0:\\x", &path), kOk);

@@ -41,11 +41,11 @@ protected:
 
     // A volume on PciRoot(0x0)/Pci(0x<device>,0x0)/HD(1,...).
     sim::VolumeId add(uint32_t device, const std::string& label = "", bool read_only = false) {
-        sim::VolumeSpec spec;
-        spec.label = label;
-        spec.location.pci_device = device;
-        spec.read_only = read_only;
-        return sim::add_volume(fw, spec);
+        sim::VolumeSpec setup;
+        setup.label = label;
+        setup.location.pci_device = device;
+        setup.read_only = read_only;
+        return sim::add_volume(fw, setup);
     }
 
     std::string resolve(const char* text) { return take_text(tarn::resolve_path(text)); }
