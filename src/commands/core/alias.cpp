@@ -1,4 +1,5 @@
 // alias: show or define command aliases.
+#include "commands/core/env_switches.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
@@ -60,14 +61,8 @@ int alias(int count, char** vector) {
     const char* command = "alias";
     bool temporary = false;
     bool remove = false;
-    int i = 1;
-    for (; i < count; i++) {
-        const char* arg = vector[i];
-        if (equal(arg, "-v")) temporary = true;
-        else if (equal(arg, "-d")) remove = true;
-        else if (arg[0] == '-' && strlen(arg) == 2) return report_usage(command);
-        else break;
-    }
+    const int i = read_env_switches(command, count, vector, &temporary, &remove);
+    if (i < 0) return 2;
     const int words = count - i;
     if (remove) {
         if (words == 0) return report_usage(command);

@@ -1,4 +1,5 @@
 // set: show or change environment variables.
+#include "commands/core/env_switches.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
@@ -51,18 +52,28 @@ int list_variables() {
     return 0;
 }
 
+}  // namespace
+
+int read_env_switches(const char* command, int count, char** vector, bool* temporary, bool* remove) {
+    int i = 1;
+    for (; i < count; i++) {
+        const char* arg = vector[i];
+        if (equal(arg, "-v")) *temporary = true;
+        else if (equal(arg, "-d")) *remove = true;
+        else if (arg[0] == '-' && strlen(arg) == 2) return report_usage(command), -1;
+        else break;
+    }
+    return i;
+}
+
+namespace {
+
 int set(int count, char** vector) {
     const char* command = "set";
     bool temporary = false;
     bool remove = false;
-    int i = 1;
-    for (; i < count; i++) {
-        const char* arg = vector[i];
-        if (equal(arg, "-v")) temporary = true;
-        else if (equal(arg, "-d")) remove = true;
-        else if (arg[0] == '-' && strlen(arg) == 2) return report_usage(command);
-        else break;
-    }
+    const int i = read_env_switches(command, count, vector, &temporary, &remove);
+    if (i < 0) return 2;
     const int words = count - i;
     if (remove) {
         if (words != 1) return report_usage(command);
