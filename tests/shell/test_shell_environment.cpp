@@ -112,7 +112,7 @@ TEST(ShellEnvironment, SetOptions) {
     Shell sh;
     ShellRun r = sh.run("set -x");
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "usage: set [-v] [NAME [VALUE...]] | set -d NAME\n");
+    EXPECT_EQ(r.errors, "set: unknown option -x\nusage: set [-v] [NAME [VALUE...]] | set -d NAME\n");
     EXPECT_EQ(sh.run("set -xyz 1").code, 0);
     EXPECT_EQ(sh.run("set -xyz").out, "1\n");
     EXPECT_EQ(sh.run("set -d").code, 2);

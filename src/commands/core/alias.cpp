@@ -11,10 +11,10 @@
 namespace tarn {
 namespace {
 
-int alias(int count, char** vector);
+int alias_command(int count, char** vector);
 
-constexpr CommandDescriptor kAliasCommand[] = {
-    {"alias", alias, "alias [-v] [NAME [COMMAND...]] | alias -d NAME",
+constexpr CommandDescriptor kCommands[] = {
+    {"alias", alias_command, "alias [-v] [NAME [COMMAND...]] | alias -d NAME",
      "Show or define command aliases",
      "  With no NAME, lists the aliases (V marks the temporary ones).\n"
      "  alias NAME              prints what NAME stands for\n"
@@ -57,7 +57,7 @@ void append_word(StringBuffer& value, const char* word) {
     append_char(value, '"');
 }
 
-int alias(int count, char** vector) {
+int alias_command(int count, char** vector) {
     const char* command = "alias";
     bool temporary = false;
     bool remove = false;
@@ -93,6 +93,6 @@ int alias(int count, char** vector) {
 
 }  // namespace
 
-void register_alias_command() { register_commands(kAliasCommand, array_size(kAliasCommand)); }
+void register_alias_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -3,10 +3,24 @@
 #include "runtime/console.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
-int cls(int count, char** vector) {
+int cls_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"cls", cls_command, "cls [BACKGROUND]", "Clear the screen",
+     "  BACKGROUND 0-7 sets the background colour first: 0 black, 1 blue, 2 green, 3 cyan,\n"
+     "  4 red, 5 magenta, 6 brown, 7 light gray.\n",
+     0},
+};
+
+}  // namespace
+
+int cls_command(int count, char** vector) {
     if (count > 2) return report_usage(vector[0]);
     if (count == 2) {
         int64_t colour = 0;
@@ -18,5 +32,7 @@ int cls(int count, char** vector) {
     if (!is_redirected()) console_clear();
     return 0;
 }
+
+void register_cls_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

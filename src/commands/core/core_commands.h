@@ -4,18 +4,18 @@
 
 namespace tarn {
 
-int help(int count, char** vector);
-int ver(int count, char** vector);
-int cls(int count, char** vector);
-int exit_command(int count, char** vector);
-int history_command(int count, char** vector);
-int echo(int count, char** vector);
-int pause(int count, char** vector);
-int sleep(int count, char** vector);
-int which(int count, char** vector);
-
 // Registers the core command table.
 void register_core_commands();
+
+// One routine per command file; each registers that file's rows.
+void register_help_command();
+void register_ver_command();
+void register_cls_command();
+void register_exit_command();
+void register_history_command();
+void register_echo_command();
+void register_pause_commands();
+void register_which_command();
 
 // Whether `line` mentions `word` as a whole word (see help).
 bool line_mentions(const char* line, uint64_t length, const char* word);

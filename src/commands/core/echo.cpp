@@ -2,10 +2,21 @@
 #include "commands/core/core_commands.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
-int echo(int count, char** vector) {
+int echo_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"echo", echo_command, "echo [-n] [TEXT...]", "Print text (-n: no newline)", nullptr, kCommandOwnB},
+};
+
+}  // namespace
+
+int echo_command(int count, char** vector) {
     if (count < 2) {
         out_text("\n");
         return 0;
@@ -25,5 +36,7 @@ int echo(int count, char** vector) {
     if (newline) out_text("\n");
     return 0;
 }
+
+void register_echo_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

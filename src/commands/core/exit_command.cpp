@@ -3,11 +3,22 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/executor.h"
+#include "shell/registry.h"
 #include "shell/session_state.h"
 
 namespace tarn {
 
+int exit_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"exit", exit_command, "exit [/b] [CODE]", "Leave the shell and return to the firmware",
+     "  exit CODE     leave the shell; the firmware gets CODE (low 8 bits) as an error status\n"
+     "  exit /b CODE  end the running script with CODE (at the prompt: set lasterror)\n",
+     kCommandOwnB},
+};
+
 bool is_b_switch(const char* word) {
     return equal_nocase(word, "/b") || equal_nocase(word, "-b");
 }
@@ -31,5 +42,7 @@ int exit_command(int count, char** vector) {
     session.exit_code = static_cast<int32_t>(code);
     return session.exit_code;
 }
+
+void register_exit_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -11,7 +11,20 @@
 
 namespace tarn {
 
+int help_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"help", help_command, "help [COMMAND | STATEMENT | FUNCTION | basic | functions]", "Show help",
+     "  help              list the commands\n"
+     "  help NAME         usage and details of a command\n"
+     "  help basic        the TARN BASIC quick reference\n"
+     "  help functions    the built-in functions of TARN BASIC\n"
+     "  help WORD         the reference lines that mention a statement or function\n",
+     0},
+};
+
 
 bool is_word_char(char c) { return is_alnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -68,7 +81,7 @@ bool line_mentions(const char* line, uint64_t length, const char* word) {
     return false;
 }
 
-int help(int count, char** vector) {
+int help_command(int count, char** vector) {
     if (count < 2) {
         list_commands();
         return 0;
@@ -110,5 +123,7 @@ int help(int count, char** vector) {
         out_text("\nMore: 'help basic' (language), 'help functions' (functions).\n");
     return 0;
 }
+
+void register_help_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -4,8 +4,20 @@
 #include "runtime/strings.h"
 #include "shell/history.h"
 #include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
+
+int history_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"history", history_command, "history [-c] [N]", "Show the last N commands (-c clears the history)",
+     "  The history is kept in tarn_history.txt on the boot volume (the last 500 lines).\n", 0},
+};
+
+}  // namespace
 
 int history_command(int count, char** vector) {
     uint8_t flags[1];
@@ -30,5 +42,7 @@ int history_command(int count, char** vector) {
     }
     return 0;
 }
+
+void register_history_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

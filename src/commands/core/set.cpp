@@ -6,15 +6,16 @@
 #include "runtime/strings.h"
 #include "shell/environment.h"
 #include "shell/modules.h"
+#include "shell/options.h"
 #include "shell/registry.h"
 
 namespace tarn {
 namespace {
 
-int set(int count, char** vector);
+int set_command(int count, char** vector);
 
-constexpr CommandDescriptor kSetCommand[] = {
-    {"set", set, "set [-v] [NAME [VALUE...]] | set -d NAME",
+constexpr CommandDescriptor kCommands[] = {
+    {"set", set_command, "set [-v] [NAME [VALUE...]] | set -d NAME",
      "Show or change environment variables",
      "  With no NAME, lists every variable: R marks the read-only ones, V the temporary\n"
      "  ones; the others are kept in the firmware and return after a restart.\n"
@@ -52,23 +53,31 @@ int list_variables() {
     return 0;
 }
 
+
+struct EnvSwitches {
+    bool temporary = false;
+    bool remove = false;
+};
+
+constexpr Option<EnvSwitches> kEnvSwitches[] = {
+    switch_option("v", &EnvSwitches::temporary),
+    switch_option("d", &EnvSwitches::remove),
+};
+
 }  // namespace
 
 int read_env_switches(const char* command, int count, char** vector, bool* temporary, bool* remove) {
-    int i = 1;
-    for (; i < count; i++) {
-        const char* arg = vector[i];
-        if (equal(arg, "-v")) *temporary = true;
-        else if (equal(arg, "-d")) *remove = true;
-        else if (arg[0] == '-' && strlen(arg) == 2) return report_usage(command), -1;
-        else break;
-    }
-    return i;
+    EnvSwitches s;
+    const int first = parse_options(count, vector, kEnvSwitches, kOptionsLeading | kOptionsLongWordsPositional, &s);
+    if (first < 0) return -1;
+    *temporary = s.temporary;
+    *remove = s.remove;
+    return first;
 }
 
 namespace {
 
-int set(int count, char** vector) {
+int set_command(int count, char** vector) {
     const char* command = "set";
     bool temporary = false;
     bool remove = false;
@@ -103,6 +112,6 @@ int set(int count, char** vector) {
 
 }  // namespace
 
-void register_set_command() { register_commands(kSetCommand, array_size(kSetCommand)); }
+void register_set_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -9,7 +9,20 @@
 
 namespace tarn {
 
-int which(int count, char** vector) {
+int which_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"which", which_command, "which NAME...", "Show what a command name refers to",
+     "  Looks for an alias, a built-in command, a script or EFI application on the path,\n"
+     "  and a BASIC function, in that order.\n",
+     0},
+};
+
+}  // namespace
+
+int which_command(int count, char** vector) {
     if (count < 2) return report_usage(vector[0]);
     int result = 0;
     for (int i = 1; i < count; i++) {
@@ -35,5 +48,7 @@ int which(int count, char** vector) {
     }
     return result;
 }
+
+void register_which_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

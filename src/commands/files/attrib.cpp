@@ -3,10 +3,23 @@
 #include "commands/files/file_tree.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int attrib_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"attrib", attrib_command, "attrib [+a|-a] [+s|-s] [+h|-h] [+r|-r] [FILE | DIR | PATTERN...]",
+     "Show or change file attributes (archive, system, hidden, read-only)",
+     "  Without a change, a directory lists the attributes of its entries; without a path,\n"
+     "  the entries of the current directory.\n",
+     0},
+};
+
 
 constexpr const char* kName = "attrib";
 constexpr uint64_t kChangeable = efi::kFileArchive | efi::kFileSystem | efi::kFileHidden |
@@ -86,23 +99,34 @@ bool expand_one(const char* typed, const char* path, const Change& change, bool 
     return true;
 }
 
+// -a, -s, -h and -r clear an attribute; +a, +s, +h and +r (operands to the parser) set it.
+struct ClearSwitches {
+    bool archive = false, system = false, hidden = false, read_only = false;
+};
+
+constexpr Option<ClearSwitches> kAttribOptions[] = {
+    switch_option("a", &ClearSwitches::archive, kOptionAnyCase),
+    switch_option("s", &ClearSwitches::system, kOptionAnyCase),
+    switch_option("h", &ClearSwitches::hidden, kOptionAnyCase),
+    switch_option("r", &ClearSwitches::read_only, kOptionAnyCase),
+};
+
 }  // namespace
 
-int attrib(int count, char** vector) {
+int attrib_command(int count, char** vector) {
+    ClearSwitches clear;
+    const int first = parse_options(count, vector, kAttribOptions, kOptionsNameWord, &clear);
+    if (first < 0) return kExitUsage;
     Change change{0, 0};
+    if (clear.archive) change.clear |= efi::kFileArchive;
+    if (clear.system) change.clear |= efi::kFileSystem;
+    if (clear.hidden) change.clear |= efi::kFileHidden;
+    if (clear.read_only) change.clear |= efi::kFileReadOnly;
     Vector<const char*> paths;
-    for (int i = 1; i < count; i++) {
+    for (int i = first; i < count; i++) {
         const char* arg = vector[i];
-        if ((arg[0] == '+' || arg[0] == '-') && arg[1] && !arg[2] && attribute_bit(arg[1])) {
-            uint64_t bit = attribute_bit(arg[1]);
-            if (arg[0] == '+')
-                change.set |= bit;
-            else
-                change.clear |= bit;
-            continue;
-        }
-        if (arg[0] == '-' && arg[1]) return report_usage(kName);
-        paths.push(arg);
+        if (arg[0] == '+' && arg[1] && !arg[2] && attribute_bit(arg[1])) change.set |= attribute_bit(arg[1]);
+        else paths.push(arg);
     }
     // With no path, everything in the current directory; an empty directory is no error.
     const bool default_pattern = paths.empty();
@@ -128,5 +152,7 @@ int attrib(int count, char** vector) {
     }
     return result;
 }
+
+void register_attrib_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -5,10 +5,26 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int cp_command(int count, char** vector);
+int mv_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"cp", cp_command, "cp [-r] [-q] SRC... DST", "Copy files (-r directories too)",
+     "  Into DST when it is a directory, else to DST itself (one source only). Existing\n"
+     "  files are overwritten; directories copied with -r are merged into existing ones.\n",
+     0},
+    {"mv", mv_command, "mv SRC... DST", "Move or rename files and directories",
+     "  Into DST when it is a directory. A file at the target is replaced only when the\n"
+     "  move succeeded. Between volumes the source is copied, then deleted.\n",
+     0},
+};
+
 
 // Backup names tried for a file in the way: "%s.mv0" to "%s.mv999".
 constexpr int kBackupNames = 1000;
@@ -133,7 +149,7 @@ bool move_one(const char* name, const char* source, const char* target) {
 
 }  // namespace
 
-int cp(int count, char** vector) {
+int cp_command(int count, char** vector) {
     const char* name = "cp";
     uint8_t flags[2];  // -r, -q (accepted, does nothing)
     int first = parse_options(count, vector, "rq", flags);
@@ -150,7 +166,7 @@ int cp(int count, char** vector) {
     return t.result;
 }
 
-int mv(int count, char** vector) {
+int mv_command(int count, char** vector) {
     const char* name = "mv";
     int first = parse_options(count, vector, "", nullptr);
     if (first < 0) return kExitUsage;
@@ -164,5 +180,7 @@ int mv(int count, char** vector) {
     }
     return t.result;
 }
+
+void register_copy_move_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

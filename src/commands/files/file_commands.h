@@ -5,23 +5,18 @@
 
 namespace tarn {
 
-int map_command(int count, char** vector);
-int cd(int count, char** vector);
-int pwd(int count, char** vector);
-int ls(int count, char** vector);
-int dir(int count, char** vector);  // ls with the long form always on
-int cp(int count, char** vector);
-int mv(int count, char** vector);
-int rm(int count, char** vector);   // also del
-int mkdir(int count, char** vector);  // also md
-int rmdir(int count, char** vector);
-int touch(int count, char** vector);
-int vol(int count, char** vector);
-int attrib(int count, char** vector);
-int setsize(int count, char** vector);
-int stat_command(int count, char** vector);
-
 // Registers the file management command table.
 void register_file_commands();
+
+// One routine per command file; each registers that file's rows.
+void register_map_command();
+void register_cd_commands();
+void register_ls_commands();
+void register_copy_move_commands();
+void register_remove_make_commands();
+void register_touch_command();
+void register_vol_command();
+void register_attrib_command();
+void register_stat_commands();
 
 }  // namespace tarn

@@ -4,10 +4,29 @@
 #include "runtime/console.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int ls_command(int count, char** vector);
+int dir_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"ls", ls_command, "ls [-l] [-r] [-a[ashrd]] [PATH | PATTERN...]", "List files and directories",
+     "  -l         long form: date, attributes, size and name, then a total\n"
+     "  -r         every subdirectory too\n"
+     "  -a         hidden and system entries too\n"
+     "  -aLETTERS  only entries with all of these attributes: a archive, s system,\n"
+     "             h hidden, r read-only, d directory (for example -ahs)\n"
+     "  A pattern (* and ? in the last part) lists the matching entries.\n",
+     kCommandStructuredOutput},
+    {"dir", dir_command, "dir [-r] [-a[ashrd]] [PATH | PATTERN...]",
+     "List files with details (same as ls -l)", nullptr, kCommandStructuredOutput},
+};
+
 
 // Path and listing errors always carry this name, whichever of ls or dir was typed.
 constexpr const char* kName = "ls";
@@ -256,69 +275,64 @@ void list_argument(const char* typed, const ListOptions& o, ListState& state) {
     state.printed = true;
 }
 
-// Reads the options; returns 0, or the exit code of a usage error.
-int parse_list_options(int count, char** vector, ListOptions& o, Vector<char*>& operands) {
+// What the command line asks for, before -a's letters are read.
+struct ListSwitches {
+    bool long_form = false;
+    bool recurse = false;
+    const char* attributes = nullptr;  // "" for -a alone, else the letters after it
+};
+
+constexpr Option<ListSwitches> kListOptions[] = {
+    switch_option("l", &ListSwitches::long_form),
+    switch_option("r", &ListSwitches::recurse),
+    ignored_option<ListSwitches>("b"),  // paging belongs to the output channel
+    value_option("a", &ListSwitches::attributes, kOptionAnyCase | kOptionAttachedValue),
+};
+
+// Reads the options; returns 0, or the exit code of a usage error. The operands stay in
+// vector[*first..count).
+int parse_list_options(int count, char** vector, ListOptions& o, int* first) {
     const char* name = vector[0];
-    bool options_ended = false;
-    for (int i = 1; i < count; i++) {
-        char* arg = vector[i];
-        if (options_ended || arg[0] != '-' || arg[1] == '\0') {
-            operands.push(arg);
-            continue;
-        }
-        if (equal(arg, "--")) {
-            options_ended = true;
-            continue;
-        }
-        for (const char* p = arg + 1; *p; p++) {
-            if (*p == 'l') {
-                o.long_form = true;
-            } else if (*p == 'r') {
-                o.recurse = true;
-            } else if (*p == 'b') {
-                // Paging belongs to the output channel.
-            } else if (*p == 'a' || *p == 'A') {
-                if (!p[1]) {
-                    o.show_all = true;
-                    break;
-                }
-                for (const char* q = p + 1; *q; q++) {
-                    switch (to_lower(static_cast<unsigned char>(*q))) {
-                        case 'r': o.select_bits |= efi::kFileReadOnly; break;
-                        case 'h': o.select_bits |= efi::kFileHidden; break;
-                        case 's': o.select_bits |= efi::kFileSystem; break;
-                        case 'a': o.select_bits |= efi::kFileArchive; break;
-                        case 'd': o.select_directory = true; break;
-                        default:
-                            report_error(name, "unknown attribute '%c' in %s (a, s, h, r, d)", *q, arg);
-                            return kExitUsage;
-                    }
-                }
-                o.has_selection = true;
-                break;
-            } else {
-                print_error("%s: unknown option %s\n", name, arg);
-                return report_usage(name);
-            }
+    ListSwitches s;
+    *first = parse_options(count, vector, kListOptions, kOptionsClusters | kOptionsNameWord, &s);
+    if (*first < 0) return kExitUsage;
+    o.long_form = o.long_form || s.long_form;
+    o.recurse = s.recurse;
+    if (!s.attributes) return 0;
+    if (!*s.attributes) {
+        o.show_all = true;
+        return 0;
+    }
+    for (const char* q = s.attributes; *q; q++) {
+        switch (to_lower(static_cast<unsigned char>(*q))) {
+            case 'r': o.select_bits |= efi::kFileReadOnly; break;
+            case 'h': o.select_bits |= efi::kFileHidden; break;
+            case 's': o.select_bits |= efi::kFileSystem; break;
+            case 'a': o.select_bits |= efi::kFileArchive; break;
+            case 'd': o.select_directory = true; break;
+            default:
+                report_error(name, "unknown attribute '%c' in -a%s (a, s, h, r, d)", *q, s.attributes);
+                return kExitUsage;
         }
     }
+    o.has_selection = true;
     return 0;
 }
 
 int list_command(int count, char** vector, bool long_form) {
     ListOptions o{};
     o.long_form = long_form;
-    Vector<char*> operands;
-    int code = parse_list_options(count, vector, o, operands);
+    int first = 0;
+    int code = parse_list_options(count, vector, o, &first);
     if (code != 0) return code;
     ListState state{};
-    state.headings = operands.size() > 1 || o.recurse;
-    if (operands.empty()) {
+    state.headings = count - first > 1 || o.recurse;
+    if (first == count) {
         list_argument(".", o, state);
     } else {
-        for (char* arg : operands) {
+        for (int i = first; i < count; i++) {
             if (poll_break()) break;
-            list_argument(arg, o, state);
+            list_argument(vector[i], o, state);
         }
     }
     return state.result;
@@ -326,8 +340,10 @@ int list_command(int count, char** vector, bool long_form) {
 
 }  // namespace
 
-int ls(int count, char** vector) { return list_command(count, vector, false); }
+int ls_command(int count, char** vector) { return list_command(count, vector, false); }
 
-int dir(int count, char** vector) { return list_command(count, vector, true); }
+int dir_command(int count, char** vector) { return list_command(count, vector, true); }
+
+void register_ls_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

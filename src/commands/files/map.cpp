@@ -7,21 +7,51 @@
 #include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 #include "uefi/guids.h"
 
 namespace tarn {
 
+int map_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"map", map_command, "map [-r] [-v] [-t fs|blk] | map NAME TARGET | map -d NAME",
+     "List volumes and block devices; give volumes extra names",
+     "  map            the volumes, then the block devices\n"
+     "  map fsN        one volume\n"
+     "  map -r         scan the volumes again (-u too); -v also shows device paths\n"
+     "  map -t TYPE    fs: volumes only, blk: block devices only\n"
+     "  map NAME TARGET  give the volume TARGET (fsN:, a path, blkN or a handle) the\n"
+     "                 extra name NAME, usable as NAME: in paths\n"
+     "  map -d NAME    remove an extra name\n",
+     kCommandStructuredOutput},
+};
+
 
 constexpr const char* kName = "map";
 // Above this many bytes a block device's size is shown in GiB rather than MiB.
 constexpr uint64_t kGigabyteDisplayFrom = 0x27FFFFFFFull;
 
 struct MapOptions {
-    bool rescan;
-    bool verbose;
-    bool remove;
-    const char* type;  // -t TYPE, or null
+    bool rescan = false;
+    bool verbose = false;
+    bool remove = false;
+    const char* type = nullptr;  // -t TYPE, or null
+};
+
+constexpr Option<MapOptions> kMapOptions[] = {
+    switch_option("r", &MapOptions::rescan, kOptionAnyCase),
+    switch_option("u", &MapOptions::rescan, kOptionAnyCase),
+    switch_option("v", &MapOptions::verbose, kOptionAnyCase),
+    switch_option("f", &MapOptions::verbose, kOptionAnyCase),
+    switch_option("c", &MapOptions::verbose, kOptionAnyCase),
+    switch_option("d", &MapOptions::remove, kOptionAnyCase),
+    value_option("t", &MapOptions::type, kOptionAnyCase),
+    ignored_option<MapOptions>("b"),
+    ignored_option<MapOptions>("sfo", kOptionAnyCase),
 };
 
 // What a block device's media says; present is false when it cannot be read.
@@ -199,37 +229,12 @@ int add_name(const char* typed_name, const char* target) {
 }  // namespace
 
 int map_command(int count, char** vector) {
-    MapOptions o{};
-    const char* positional[2] = {nullptr, nullptr};
-    int positionals = 0;
-    for (int i = 1; i < count; i++) {
-        const char* arg = vector[i];
-        if (arg[0] != '-' || !arg[1]) {
-            if (positionals == 2) return report_usage(kName);
-            positional[positionals++] = arg;
-            continue;
-        }
-        if (equal_nocase(arg, "-sfo")) continue;
-        if (equal_nocase(arg, "-t")) {
-            if (i + 1 >= count) return report_usage(kName);
-            o.type = vector[++i];
-            continue;
-        }
-        for (const char* p = arg + 1; *p; p++) {
-            switch (to_lower(static_cast<unsigned char>(*p))) {
-                case 'r':
-                case 'u': o.rescan = true; break;
-                case 'v':
-                case 'f':
-                case 'c': o.verbose = true; break;
-                case 'd': o.remove = true; break;
-                case 'b': break;
-                default:
-                    print_error("%s: unknown option %s\n", kName, arg);
-                    return report_usage(kName);
-            }
-        }
-    }
+    MapOptions o;
+    const int first = parse_options(count, vector, kMapOptions, kOptionsClusters | kOptionsNameWord, &o);
+    if (first < 0) return kExitUsage;
+    const int positionals = count - first;
+    if (positionals > 2) return report_usage(kName);
+    const char* const* positional = vector + first;
 
     if (o.remove) {
         if (positionals != 1) return report_usage(kName);
@@ -255,5 +260,7 @@ int map_command(int count, char** vector) {
     if (blocks && !poll_break()) list_block_devices(o.verbose);
     return 0;
 }
+
+void register_map_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -4,10 +4,25 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int rm_command(int count, char** vector);
+int mkdir_command(int count, char** vector);
+int rmdir_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"rm", rm_command, "rm [-r] [-f] [-q] PATH...",
+     "Delete files (-r or -q: directories too, -f ignore missing)", nullptr, 0},
+    {"del", rm_command, "del [-r] [-f] [-q] PATH...", "Delete files (same as rm)", nullptr, 0},
+    {"mkdir", mkdir_command, "mkdir [-p] DIR...", "Create directories (-p also the parents)", nullptr, 0},
+    {"md", mkdir_command, "md [-p] DIR...", "Create directories (same as mkdir)", nullptr, 0},
+    {"rmdir", rmdir_command, "rmdir DIR...", "Remove empty directories", nullptr, 0},
+};
+
 
 // Creates every directory of a canonical path from the root down; existing directories
 // are accepted, a file on the way is "not a directory". Returns false when it failed.
@@ -38,7 +53,7 @@ bool make_directories(const char* name, const char* path) {
 
 }  // namespace
 
-int rm(int count, char** vector) {
+int rm_command(int count, char** vector) {
     const char* name = vector[0];
     uint8_t flags[3];  // -r, -f, -q
     int first = parse_options(count, vector, "rfq", flags);
@@ -62,7 +77,7 @@ int rm(int count, char** vector) {
     return result;
 }
 
-int mkdir(int count, char** vector) {
+int mkdir_command(int count, char** vector) {
     const char* name = vector[0];
     uint8_t flags[1];  // -p
     int first = parse_options(count, vector, "p", flags);
@@ -86,7 +101,7 @@ int mkdir(int count, char** vector) {
     return result;
 }
 
-int rmdir(int count, char** vector) {
+int rmdir_command(int count, char** vector) {
     const char* name = "rmdir";
     int first = parse_options(count, vector, "", nullptr);
     if (first < 0) return kExitUsage;
@@ -110,5 +125,7 @@ int rmdir(int count, char** vector) {
     }
     return result;
 }
+
+void register_remove_make_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -3,8 +3,24 @@
 #include "commands/files/file_tree.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/registry.h"
 
 namespace tarn {
+
+int setsize_command(int count, char** vector);
+int stat_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"setsize", setsize_command, "setsize SIZE FILE...",
+     "Set the size of files (truncate or extend with zeros)",
+     "  SIZE is decimal, or 0x.. hexadecimal; missing files are created.\n", 0},
+    {"stat", stat_command, "stat PATH...", "Show file details", nullptr,
+     kCommandStructuredOutput},
+};
+
+}  // namespace
 
 int stat_command(int count, char** vector) {
     const char* name = "stat";
@@ -42,7 +58,7 @@ int stat_command(int count, char** vector) {
     return result;
 }
 
-int setsize(int count, char** vector) {
+int setsize_command(int count, char** vector) {
     const char* name = vector[0];
     if (count < 3) return report_usage(name);
     int64_t size = 0;
@@ -75,5 +91,7 @@ int setsize(int count, char** vector) {
     }
     return result;
 }
+
+void register_stat_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

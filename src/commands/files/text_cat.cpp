@@ -4,16 +4,39 @@
 #include "fs/paths.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int more_command(int count, char** vector);
+int cat_command(int count, char** vector);
+int type_command(int count, char** vector);
+
 namespace {
 
+constexpr CommandDescriptor kCommands[] = {
+    {"more", more_command, "more FILE...", "Print files one screen at a time",
+     "  As cat, with paging on: Enter shows one more line, Space one more screen,\n"
+     "  q or ESC stops.\n",
+     0},
+    {"cat", cat_command, "cat [-a|-u] FILE...", "Print files (UTF-8 or UCS-2 text, detected automatically)",
+     "  A file starting with FF FE is read as UCS-2; a UTF-8 byte order mark is dropped;\n"
+     "  carriage returns are dropped. -a and -u are accepted and ignored. Patterns\n"
+     "  (* and ?) print every matching file.\n",
+     0},
+    {"type", type_command, "type [-a|-u] FILE...", "Print files (same as cat)", nullptr, 0},
+};
+
+
 int print_files(const char* name, int count, char** vector) {
-    // "-a" and "-u" are accepted (and mean nothing) until the first other argument.
-    int first = 1;
-    while (first < count && (equal_nocase(vector[first], "-a") || equal_nocase(vector[first], "-u")))
-        first++;
+    // "-a" and "-u" are accepted (and mean nothing) before the first file.
+    struct Unused {};
+    static constexpr Option<Unused> kRows[] = {ignored_option<Unused>("a", kOptionAnyCase),
+                                               ignored_option<Unused>("u", kOptionAnyCase)};
+    Unused unused;
+    const int first = parse_options(count, vector, kRows, kOptionsLeading | kOptionsNameWord, &unused);
+    if (first < 0) return kExitUsage;
     if (first >= count) return report_usage(name);
 
     PathList files;
@@ -40,13 +63,15 @@ int print_files(const char* name, int count, char** vector) {
 
 }  // namespace
 
-int cat(int count, char** vector) { return print_files("cat", count, vector); }
+int cat_command(int count, char** vector) { return print_files("cat", count, vector); }
 
 int type_command(int count, char** vector) { return print_files("type", count, vector); }
 
-int more(int count, char** vector) {
+int more_command(int count, char** vector) {
     pager_begin(true);
     return print_files("more", count, vector);
 }
+
+void register_cat_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

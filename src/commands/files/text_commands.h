@@ -9,20 +9,17 @@
 
 namespace tarn {
 
-int cat(int count, char** vector);
-int type_command(int count, char** vector);  // cat under its other name
-int more(int count, char** vector);          // cat with paging forced on
-int head(int count, char** vector);
-int tail(int count, char** vector);
-int grep(int count, char** vector);
-int wc(int count, char** vector);
-int hexdump(int count, char** vector);
-int comp(int count, char** vector);
-int cmp(int count, char** vector);
-int parse(int count, char** vector);
-
 // Registers the text command table.
 void register_text_commands();
+
+// One routine per command file; each registers that file's rows.
+void register_cat_commands();
+void register_comp_commands();
+void register_grep_command();
+void register_hexdump_command();
+void register_head_tail_commands();
+void register_wc_command();
+void register_parse_command();
 
 // A number typed to a text command: the shell's number syntax (decimal, 0x/&h, 0b/&b,
 // &o, "_" between digits, blanks around). False when it does not parse or its magnitude

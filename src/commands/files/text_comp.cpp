@@ -3,10 +3,27 @@
 #include "fs/files.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int comp_command(int count, char** vector);
+int cmp_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"comp", comp_command, "comp [-n COUNT|all] [-s BYTES] FILE1 FILE2",
+     "Compare two files and show where they differ",
+     "  -n COUNT   stop after COUNT differences (default 10; all: no limit)\n"
+     "  -s BYTES   bytes shown for each difference (default 16)\n"
+     "  Exit code 0 when the files are equal, 1 when they differ.\n",
+     0},
+    {"cmp", cmp_command, "cmp [-s BYTES] FILE1 FILE2", "Compare two files and stop at the first difference",
+     "  Exit code 0 when the files are equal, 1 when they differ.\n", 0},
+};
+
 
 void write_bytes_line(const char* label, const uint8_t* bytes, uint64_t from, uint64_t to) {
     StringBuffer line;
@@ -20,29 +37,26 @@ void write_bytes_line(const char* label, const uint8_t* bytes, uint64_t from, ui
 }
 
 int compare_files(const char* name, int count, char** vector, bool first_only) {
+    struct CompareOptions {
+        const char* differences = nullptr;  // -n N | all
+        const char* bytes = nullptr;        // -s N
+    };
+    static constexpr Option<CompareOptions> kRows[] = {
+        value_option("n", &CompareOptions::differences, kOptionAnyCase),
+        value_option("s", &CompareOptions::bytes, kOptionAnyCase)};
+    CompareOptions o;
+    const int first = parse_options(count, vector, kRows, kOptionsNameWord, &o);
+    if (first < 0) return kExitUsage;
+    if (count - first != 2) return report_usage(name);
+    const char* const* operands = vector + first;
     uint64_t limit = 10;
     uint64_t show = 16;
-    const char* operands[2] = {nullptr, nullptr};
-    int operand_count = 0;
-    for (int a = 1; a < count; a++) {
-        const char* arg = vector[a];
-        if (equal_nocase(arg, "-n") || equal_nocase(arg, "-s")) {
-            if (a + 1 >= count) return report_usage(name);
-            const char* value = vector[++a];
-            int64_t n = 0;
-            if (to_lower(arg[1]) == 'n' && equal_nocase(value, "all")) {
-                limit = UINT64_MAX;
-                continue;
-            }
-            if (!read_text_number(value, &n) || n <= 0) return report_usage(name);
-            if (to_lower(arg[1]) == 'n') limit = static_cast<uint64_t>(n);
-            else show = static_cast<uint64_t>(n);
-            continue;
-        }
-        if (operand_count == 2) return report_usage(name);
-        operands[operand_count++] = arg;
-    }
-    if (operand_count != 2) return report_usage(name);
+    int64_t n = 0;
+    if (o.differences && equal_nocase(o.differences, "all")) limit = UINT64_MAX;
+    else if (o.differences && (!read_text_number(o.differences, &n) || n <= 0)) return report_usage(name);
+    else if (o.differences) limit = static_cast<uint64_t>(n);
+    if (o.bytes && (!read_text_number(o.bytes, &n) || n <= 0)) return report_usage(name);
+    if (o.bytes) show = static_cast<uint64_t>(n);
     if (first_only) limit = 1;
 
     // Both files are looked at, and each failing one is reported.
@@ -115,8 +129,10 @@ int compare_files(const char* name, int count, char** vector, bool first_only) {
 
 }  // namespace
 
-int comp(int count, char** vector) { return compare_files("comp", count, vector, false); }
+int comp_command(int count, char** vector) { return compare_files("comp", count, vector, false); }
 
-int cmp(int count, char** vector) { return compare_files("cmp", count, vector, true); }
+int cmp_command(int count, char** vector) { return compare_files("cmp", count, vector, true); }
+
+void register_comp_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

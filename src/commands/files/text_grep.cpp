@@ -5,10 +5,23 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int grep_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"grep", grep_command, "grep [-i] [-v] [-n] [-c] TEXT FILE...", "Print the lines of files that contain a text",
+     "  -i  ignore the case of A-Z      -v  the lines that do not contain TEXT\n"
+     "  -n  show line numbers           -c  only count the lines of each file\n"
+     "  TEXT is plain text, not a pattern. With several FILE arguments each line starts\n"
+     "  with its file's name. Exit code 0 when some line was selected, else 1.\n",
+     0},
+};
+
 
 struct GrepOptions {
     const char* text;
@@ -100,7 +113,7 @@ uint64_t grep_text(const char* name, const uint8_t* text, uint64_t length, const
 
 }  // namespace
 
-int grep(int count, char** vector) {
+int grep_command(int count, char** vector) {
     const char* name = "grep";
     uint8_t flags[4];
     int first = parse_options(count, vector, "ivnc", flags);
@@ -164,5 +177,7 @@ int grep(int count, char** vector) {
     if (failed) return kExitFailure;
     return any_selected ? kExitSuccess : kExitFailure;
 }
+
+void register_grep_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

@@ -3,22 +3,36 @@
 #include "fs/files.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int head_command(int count, char** vector);
+int tail_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"head", head_command, "head [-n N] FILE", "First N lines of a file (default 10)", nullptr, 0},
+    {"tail", tail_command, "tail [-n N] FILE", "Last N lines of a file (default 10)", nullptr, 0},
+};
+
 
 // "[-n N] FILE" with -n first; false (after the usage message) when the line is wrong.
 bool read_line_count_arguments(const char* name, int count, char** vector, uint64_t* lines,
                                const char** file) {
-    int next = 1;
+    struct LineCount {
+        const char* lines = nullptr;
+    };
+    static constexpr Option<LineCount> kRows[] = {value_option("n", &LineCount::lines)};
+    LineCount o;
+    const int next = parse_options(count, vector, kRows, kOptionsLeading | kOptionsNameWord, &o);
+    if (next < 0) return false;
     int64_t n = 10;
-    if (count > 1 && equal(vector[1], "-n")) {
-        if (count < 3 || !read_text_number(vector[2], &n) || n < 0) {
-            report_usage(name);
-            return false;
-        }
-        next = 3;
+    if (o.lines && (!read_text_number(o.lines, &n) || n < 0)) {
+        report_usage(name);
+        return false;
     }
     if (count - next != 1) {
         report_usage(name);
@@ -46,7 +60,7 @@ void write_lines(const char* text, uint64_t start, uint64_t end) {
 
 }  // namespace
 
-int head(int count, char** vector) {
+int head_command(int count, char** vector) {
     const char* name = "head";
     uint64_t lines = 0;
     const char* file = nullptr;
@@ -72,7 +86,7 @@ int head(int count, char** vector) {
     return kExitSuccess;
 }
 
-int tail(int count, char** vector) {
+int tail_command(int count, char** vector) {
     const char* name = "tail";
     uint64_t lines = 0;
     const char* file = nullptr;
@@ -97,5 +111,7 @@ int tail(int count, char** vector) {
     write_lines(text, start, length);
     return kExitSuccess;
 }
+
+void register_head_tail_commands() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

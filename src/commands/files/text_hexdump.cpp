@@ -4,10 +4,20 @@
 #include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int hexdump_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"hexdump", hexdump_command, "hexdump [-s OFFSET] [-n LENGTH] FILE", "Hexadecimal dump of a file",
+     "  -s OFFSET  start at this byte of the file    -n LENGTH  dump at most LENGTH bytes\n", 0},
+};
+
 
 constexpr uint64_t kLineBytes = 16;
 constexpr uint64_t kPiece = 4096;
@@ -74,19 +84,21 @@ void write_dump_line(uint64_t offset, const uint8_t* bytes, uint64_t n) {
 
 }  // namespace
 
-int hexdump(int count, char** vector) {
+int hexdump_command(int count, char** vector) {
     const char* name = "hexdump";
+    struct DumpRange {
+        const char* offset = nullptr;
+        const char* length = nullptr;
+    };
+    static constexpr Option<DumpRange> kRows[] = {value_option("s", &DumpRange::offset),
+                                                  value_option("n", &DumpRange::length)};
+    DumpRange o;
+    const int a = parse_options(count, vector, kRows, kOptionsLeading | kOptionsNameWord, &o);
+    if (a < 0) return kExitUsage;
     int64_t offset = 0;
     int64_t limit = -1;  // no limit
-    int a = 1;
-    while (a < count && (equal(vector[a], "-s") || equal(vector[a], "-n"))) {
-        int64_t value = 0;
-        if (a + 1 >= count || !read_text_number(vector[a + 1], &value) || value < 0)
-            return report_usage(name);
-        if (vector[a][1] == 's') offset = value;
-        else limit = value;
-        a += 2;
-    }
+    if (o.offset && (!read_text_number(o.offset, &offset) || offset < 0)) return report_usage(name);
+    if (o.length && (!read_text_number(o.length, &limit) || limit < 0)) return report_usage(name);
     if (count - a != 1) return report_usage(name);
 
     Owned<char> path(resolve_file_argument(name, vector[a]));
@@ -125,5 +137,7 @@ int hexdump(int count, char** vector) {
     if (err != kOk) return report_failure(name, path.get(), err);
     return kExitSuccess;
 }
+
+void register_hexdump_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

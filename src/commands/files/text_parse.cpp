@@ -4,8 +4,25 @@
 #include "fs/files.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
+
+int parse_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"parse", parse_command, "parse FILE TABLE COLUMN [-i INSTANCE] [-s INSTANCE]",
+     "Extract a column from standard-format (comma separated) output",
+     "  Prints field COLUMN of the lines whose first field is TABLE (1 is the first value).\n"
+     "  -i N  only the N-th such line        -s N  only lines of the N-th ShellCommand\n"
+     "  Exit code 0 when a line was found, 127 when none was.\n",
+     0},
+};
+
+}  // namespace
 
 void split_csv_line(const char* line, uint64_t length, Vector<CsvField>& fields) {
     fields.clear();
@@ -101,26 +118,26 @@ bool parse_standard_format(const char* text, uint64_t length, const ParseQuery& 
     return found;
 }
 
-int parse(int count, char** vector) {
+int parse_command(int count, char** vector) {
     const char* name = "parse";
     ParseQuery query{nullptr, 0, 0, 0};
-    const char* positional[3] = {nullptr, nullptr, nullptr};
-    int positional_count = 0;
-    for (int a = 1; a < count; a++) {
-        const char* arg = vector[a];
-        if (equal_nocase(arg, "-i") || equal_nocase(arg, "-s")) {
-            int64_t n = 0;
-            if (a + 1 >= count || !read_text_number(vector[a + 1], &n) || n <= 0)
-                return report_usage(name);
-            if (to_lower(arg[1]) == 'i') query.instance = n;
-            else query.section = n;
-            a++;
-            continue;
-        }
-        if (positional_count == 3) return report_usage(name);
-        positional[positional_count++] = arg;
-    }
-    if (positional_count != 3) return report_usage(name);
+    struct ParseOptions {
+        const char* instance = nullptr;
+        const char* section = nullptr;
+    };
+    static constexpr Option<ParseOptions> kRows[] = {
+        value_option("i", &ParseOptions::instance, kOptionAnyCase),
+        value_option("s", &ParseOptions::section, kOptionAnyCase)};
+    ParseOptions o;
+    const int first = parse_options(count, vector, kRows, kOptionsNameWord, &o);
+    if (first < 0) return kExitUsage;
+    if (count - first != 3) return report_usage(name);
+    const char* const* positional = vector + first;
+    int64_t n = 0;
+    if (o.instance && (!read_text_number(o.instance, &n) || n <= 0)) return report_usage(name);
+    if (o.instance) query.instance = n;
+    if (o.section && (!read_text_number(o.section, &n) || n <= 0)) return report_usage(name);
+    if (o.section) query.section = n;
     int64_t column = 0;
     if (!read_text_number(positional[2], &column) || column < 0) return report_usage(name);
     query.table = positional[1];
@@ -136,5 +153,7 @@ int parse(int count, char** vector) {
     bool found = parse_standard_format(text, length, query, emit_line, nullptr, poll_break);
     return found ? kExitSuccess : kExitNotFound;
 }
+
+void register_parse_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

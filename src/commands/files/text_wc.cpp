@@ -2,10 +2,22 @@
 #include "commands/files/text_commands.h"
 #include "fs/files.h"
 #include "runtime/output.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
-int wc(int count, char** vector) {
+int wc_command(int count, char** vector);
+
+namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"wc", wc_command, "wc FILE...", "Count lines, words and bytes",
+     "  Prints lines, words and bytes, then the name, for each FILE.\n", 0},
+};
+
+}  // namespace
+
+int wc_command(int count, char** vector) {
     const char* name = "wc";
     if (count < 2) return report_usage(name);
     int result = kExitSuccess;
@@ -31,5 +43,7 @@ int wc(int count, char** vector) {
     }
     return result;
 }
+
+void register_wc_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

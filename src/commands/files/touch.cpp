@@ -4,10 +4,19 @@
 #include "runtime/firmware.h"
 #include "runtime/output.h"
 #include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int touch_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"touch", touch_command, "touch [-r] FILE...",
+     "Set the modification time to now (creates missing files; -r recursive)", nullptr, 0},
+};
+
 
 constexpr const char* kName = "touch";
 
@@ -43,7 +52,7 @@ bool touch_one(const char* path, bool recursive, const FileTime& now) {
 
 }  // namespace
 
-int touch(int count, char** vector) {
+int touch_command(int count, char** vector) {
     uint8_t flags[1];  // -r
     int first = parse_options(count, vector, "r", flags);
     if (first < 0) return kExitUsage;
@@ -81,5 +90,7 @@ int touch(int count, char** vector) {
     }
     return result;
 }
+
+void register_touch_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn

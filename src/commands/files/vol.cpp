@@ -7,10 +7,21 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "runtime/text.h"
+#include "shell/options.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
+int vol_command(int count, char** vector);
+
 namespace {
+
+constexpr CommandDescriptor kCommands[] = {
+    {"vol", vol_command, "vol [fsN:] [-n LABEL | -d]", "Show a volume, set (-n) or delete (-d) its label",
+     "  A label has at most 11 characters and none of % ^ * + = [ ] | : ; \" < > ? / .\n",
+     kCommandStructuredOutput},
+};
+
 
 constexpr const char* kName = "vol";
 constexpr uint64_t kMaxLabel = 11;
@@ -35,26 +46,25 @@ int volume_named(const char* text) {
     return path ? volume_of_path(path.get()) : -1;
 }
 
+struct VolOptions {
+    const char* label = nullptr;  // -n LABEL
+    bool clear = false;           // -d: remove the label
+};
+
+constexpr Option<VolOptions> kVolOptions[] = {
+    value_option("n", &VolOptions::label, kOptionAnyCase),
+    switch_option("d", &VolOptions::clear, kOptionAnyCase),
+};
+
 }  // namespace
 
-int vol(int count, char** vector) {
-    const char* text = nullptr;
-    const char* label = nullptr;
-    for (int i = 1; i < count; i++) {
-        const char* arg = vector[i];
-        if (equal_nocase(arg, "-n")) {
-            if (i + 1 >= count) return report_usage(kName);
-            label = vector[++i];
-        } else if (equal_nocase(arg, "-d")) {
-            label = "";
-        } else if (arg[0] == '-' && arg[1]) {
-            return report_usage(kName);
-        } else if (text) {
-            return report_usage(kName);
-        } else {
-            text = arg;
-        }
-    }
+int vol_command(int count, char** vector) {
+    VolOptions o;
+    const int first = parse_options(count, vector, kVolOptions, kOptionsNameWord, &o);
+    if (first < 0) return kExitUsage;
+    if (count - first > 1) return report_usage(kName);
+    const char* text = first < count ? vector[first] : nullptr;
+    const char* label = o.clear ? "" : o.label;
     int index = volume_named(text);
     if (index < 0) return report_error(kName, "%s: no such volume", text ? text : "(current)");
     efi::Handle handle = volume_handle(index);
@@ -83,5 +93,7 @@ int vol(int count, char** vector) {
     out_printf("  %12llu bytes available on disk\n", static_cast<unsigned long long>(v->free));
     return 0;
 }
+
+void register_vol_command() { register_commands(kCommands, array_size(kCommands)); }
 
 }  // namespace tarn
