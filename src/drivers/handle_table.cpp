@@ -74,20 +74,8 @@ bool handle_has_protocols(efi::Handle handle) {
 }
 
 efi::Handle parse_handle_number(const char* text) {
-    if (!text) return nullptr;
-    const char* p = text;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
-    if (!*p) return nullptr;
     uint64_t value = 0;
-    for (; *p; p++) {
-        int c = *p, digit;
-        if (is_digit(c)) digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return nullptr;
-        if (value > (~0ull >> 4)) return nullptr;
-        value = value * 16 + static_cast<uint64_t>(digit);
-    }
+    if (!parse_hex(text, &value)) return nullptr;
     efi::Handle handle = handle_of_number(value);
     if (!handle || !handle_has_protocols(handle)) return nullptr;
     return handle;

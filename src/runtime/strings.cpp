@@ -243,4 +243,24 @@ bool parse_integer_in_range(const char* text, int64_t* value) {
     return true;
 }
 
+bool parse_hex(const char* text, uint64_t* value) {
+    if (!text) return false;
+    const char* p = text;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
+    if (!*p) return false;
+    uint64_t n = 0;
+    for (; *p; p++) {
+        const int c = static_cast<unsigned char>(*p);
+        int digit;
+        if (is_digit(c)) digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return false;
+        if (n > (~0ull >> 4)) return false;
+        n = n * 16 + static_cast<uint64_t>(digit);
+    }
+    *value = n;
+    return true;
+}
+
 }  // namespace tarn

@@ -49,5 +49,8 @@ bool wildcard_match(const char* pattern, const char* text, bool fold_case);
 bool parse_integer(const char* text, int64_t* value);
 // The same syntax, but a value outside the signed 64-bit range fails instead of wrapping.
 bool parse_integer_in_range(const char* text, int64_t* value);
+// Hexadecimal digits only (either case; an optional "0x" prefix), the whole text, at most
+// 64 bits. The form hardware and handle numbers are typed in.
+bool parse_hex(const char* text, uint64_t* value);
 
 }  // namespace tarn

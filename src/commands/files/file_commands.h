@@ -1,5 +1,6 @@
 // The file management commands: map, cd, pwd, ls, dir, cp, mv, rm, del, mkdir, md,
-// rmdir, touch, vol, attrib, setsize, stat.
+// rmdir, touch, vol, attrib, setsize, stat; and the clock and disk tools: date, time,
+// timezone, getmtc, stall, dblk.
 #pragma once
 #include <stdint.h>
 
@@ -18,5 +19,7 @@ void register_touch_command();
 void register_vol_command();
 void register_attrib_command();
 void register_stat_commands();
+void register_clock_commands();
+void register_dblk_command();
 
 }  // namespace tarn

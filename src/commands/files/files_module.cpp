@@ -13,6 +13,8 @@ void register_file_commands() {
     register_vol_command();
     register_attrib_command();
     register_stat_commands();
+    register_clock_commands();
+    register_dblk_command();
 }
 
 }  // namespace tarn
