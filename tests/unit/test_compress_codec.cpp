@@ -267,6 +267,13 @@ TEST_F(CompressCodec, DecodedSizeMemoryFailureIsNotFatal) {
     EXPECT_FALSE(decompress(image).ok);
     fw.fail_allocations_from(-1);
     EXPECT_TRUE(decompress(image).ok);
+    // An image that claims the largest original size: memory for it is simply missing.
+    Bytes at_cap = image;
+    at_cap[4] = at_cap[5] = at_cap[6] = 0;
+    at_cap[7] = 0x40;
+    fw.fail_allocations_from(0);
+    EXPECT_FALSE(decompress(at_cap).ok);
+    fw.fail_allocations_from(-1);
 }
 
 // ---- the length builder
