@@ -39,7 +39,10 @@ bool read_input_file(const char* command, const char* typed, uint8_t** data, uin
 int write_output_file(const char* command, const char* path, const uint8_t* data, uint64_t length,
                       uint64_t input_length) {
     ShellError err = write_whole_file(path, data, length);
-    if (err != kOk) return report_failure(command, path, err), kExitFailure;
+    if (err != kOk) {
+        report_failure(command, path, err);
+        return kExitFailure;
+    }
     out_printf("%s: %llu -> %llu bytes\n", base_name(path),
                static_cast<unsigned long long>(input_length), static_cast<unsigned long long>(length));
     return kExitSuccess;
