@@ -33,6 +33,17 @@ def text_input(n: int) -> bytes:
     return "".join(out).encode("ascii")[:n]
 
 
+def block_size_zero() -> bytes:
+    """One block whose 16-bit size is 0, then single-symbol T, C ('q') and P codes. The
+    firmware's decoder counts the size down from 0 (65536 symbols) and gives ten 'q';
+    the built-in decoder refuses an empty block. This tells which decoder ran."""
+    fields = [(16, 0), (5, 0), (5, 0), (9, 0), (9, ord("q")), (4, 0), (4, 0)]
+    bits = "".join(format(v, "0%db" % n) for n, v in fields)
+    bits += "0" * (-len(bits) % 8)
+    stream = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    return len(stream).to_bytes(4, "little") + (10).to_bytes(4, "little") + stream
+
+
 def inputs() -> dict[str, bytes]:
     """Short DOS names: the file name, the content."""
     rng = random.Random(18)
@@ -57,6 +68,7 @@ def compress_in_one_boot(efi_dir):
     save_dir = SAVE_DIR
     data = inputs()
     files = {"\\in\\%s.dat" % name: content for name, content in data.items()}
+    files["\\in\\zeroblk.z"] = block_size_zero()
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="compress", timeout=400,
                  files=files) as m:
         m.wait_boot()
@@ -88,6 +100,15 @@ def compress_in_one_boot(efi_dir):
                 m.send("efidecompress %s%s z\\bad%d.out\r" % (switch, source, bad))
                 m.wait_for("efidecompress: %s%s" % (source, DAMAGED))
                 m.wait_for(PROMPT)
+        # The Decompress protocol really is the firmware's: it takes an image that the
+        # built-in decoder refuses.
+        m.send("efidecompress in\\zeroblk.z z\\zeroblk.fw\r")
+        m.wait_for("zeroblk.fw: 15 -> 10 bytes\n")
+        m.wait_for(PROMPT)
+        bad += 1
+        m.send("efidecompress -n in\\zeroblk.z z\\bad%d.out\r" % bad)
+        m.wait_for("efidecompress: in\\zeroblk.z" + DAMAGED)
+        m.wait_for(PROMPT)
         m.send("set lasterror\r")
         m.wait_for("0x1\n")
         m.wait_for(PROMPT)
@@ -103,6 +124,7 @@ def compress_in_one_boot(efi_dir):
                    % (name, len(own)))
         for k in range(1, bad + 1):
             expect(not m.file_exists("\\z\\bad%d.out" % k), "bad%d.out was written" % k)
+        expect(m.read_file("\\z\\zeroblk.fw") == b"q" * 10, "zeroblk.fw")
         images = {name: m.read_file("\\z\\%s.z" % name) for name in data}
     expect(images["empty"] == b"\0" * 8, "empty input: %r" % images["empty"])
     if save_dir:
