@@ -28,7 +28,7 @@ Bytes compress(const Bytes& in) {
     return out;
 }
 
-// The decoded bytes, or nullopt-like: ok false.
+// The decoded bytes when ok.
 struct Decoded {
     bool ok;
     Bytes data;
@@ -101,6 +101,8 @@ TEST_F(CompressCodec, RoundTrips) {
         {"empty", [] { return Bytes{}; }, 8},
         {"one byte", [] { return Bytes{0x42}; }, 0},
         {"1 MiB of one value", [] { return Bytes(1 << 20, 0x5a); }, 4200},
+        // Blocks after the first: one C symbol (a match of 256) and one P symbol.
+        {"5 MiB of one value", [] { return Bytes(5 << 20, 0x5a); }, 4200},
         {"random", [] { return random_bytes(100000, 1); }, 0},
         {"text", [] { return text(300000); }, 120000},
         {"more than one block of literals", [] { return random_bytes(40000, 2); }, 0},
