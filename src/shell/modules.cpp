@@ -6,6 +6,7 @@
 #include "commands/core/core_commands.h"
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
+#include "compress/compress_commands.h"
 
 namespace tarn {
 
@@ -26,6 +27,7 @@ void register_modules() {
     // 4. Text and clock commands: grep, hexdump, head, tail, wc, date, time.
 
     // 5. Miscellaneous: stall, parse, eficompress, efidecompress.
+    register_compress_commands();
 
     // 6. Editors: edit, hexedit.
 

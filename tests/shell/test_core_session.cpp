@@ -2,6 +2,8 @@
 // simulated firmware: whole command lines, typed keys, the screen and the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "fs/volumes.h"
@@ -11,6 +13,7 @@
 #include "shell/entry.h"
 #include "shell/executor.h"
 #include "shell/history.h"
+#include "shell/registry.h"
 #include "shell/session_state.h"
 #include "sim.h"
 #include "uefi/guids.h"
@@ -66,8 +69,14 @@ TEST(CoreCommands, HelpListsCommandsAlignedAndSorted) {
     Machine m;
     std::string s = m.output("help");
     EXPECT_EQ(s.rfind("Commands (help NAME for details, 'help basic' for the scripting language):\n\n", 0), 0u);
-    size_t alias = s.find("  alias    Show or define command aliases\n");
-    size_t which = s.find("  which    Show what a command name refers to\n");
+    // Names are padded to the longest registered name.
+    size_t width = 0;
+    for (uint64_t i = 0; i < command_count(); i++) width = std::max(width, strlen(command_at(i)->name));
+    auto row = [&](const std::string& name, const std::string& summary) {
+        return "  " + name + std::string(width - name.size(), ' ') + "  " + summary + "\n";
+    };
+    size_t alias = s.find(row("alias", "Show or define command aliases"));
+    size_t which = s.find(row("which", "Show what a command name refers to"));
     ASSERT_NE(alias, std::string::npos) << s;
     ASSERT_NE(which, std::string::npos);
     EXPECT_LT(alias, s.find("  echo "));
