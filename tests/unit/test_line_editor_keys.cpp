@@ -688,46 +688,47 @@ TEST_F(MenuTest, DigitChoosesAtOnce) {
     EXPECT_EQ(row(4), "Up/Down + Enter to choose, ESC to cancel.");
 }
 
-TEST_F(MenuTest, DigitAboveTheCountIsIgnored) {
-    key(u'7');
-    key(u'0');
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 1), 1);
+// Menus shown one after another: the keys pushed before each and the item it returns.
+struct MenuStep {
+    const char* keys;
+    std::vector<const char*> items;
+    int timeout, preselected, chosen;
+};
+struct MenuCase {
+    const char* name;
+    std::vector<MenuStep> steps;
+};
+
+void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<MenuCase> menu_cases() {
+    const std::vector<const char*> ab = {"a", "b"}, abc = {"a", "b", "c"};
+    return {
+        {"DigitAboveTheCountIsIgnored", {{"70\r", ab, 0, 1, 1}}},
+        {"ArrowsHomeEndAndTheirLimits",
+         {{"{Down*5}\r", abc, 0, 1, 3}, {"{Up*5}\r", abc, 0, 3, 1}, {"{End}{Up}\r", abc, 0, 1, 2},
+          {"{Home}\r", abc, 0, 3, 1}}},
+        // The countdown chooses "nothing" too.
+        {"NoDefaultMeansNothingSelected", {{"\r", ab, 0, 0, 0}, {"", ab, 2, 0, 0}, {"{Down}\r", ab, 0, 0, 1}}},
+        {"EscapeCancelsAndCtrlCInterrupts",
+         {{"{ESC}", {"a"}, 0, 1, 0}, {"{EscScan}", {"a"}, 0, 1, 0}, {"{^c}", {"a"}, 3, 1, -1}}},
+    };
 }
 
-TEST_F(MenuTest, ArrowsHomeEndAndTheirLimits) {
-    scan(kDown, 0, 5);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 1), 3);
-    scan(kUp, 0, 5);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 3), 1);
-    scan(kEnd);
-    scan(kUp);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 1), 2);
-    scan(kHome);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 3), 1);
+class MenuKeys : public MenuTest, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenuKeys, Chooses) {
+    const MenuCase& c = GetParam();
+    for (size_t i = 0; i < c.steps.size(); i++) {
+        const MenuStep& step = c.steps[i];
+        press(fw, step.keys);
+        EXPECT_EQ(show(step.items, step.timeout, step.preselected), step.chosen) << "menu " << i + 1;
+    }
+    EXPECT_EQ(fw.pending_keys(), 0u) << "keys left over";
 }
 
-TEST_F(MenuTest, NoDefaultMeansNothingSelected) {
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 0), 0);
-    EXPECT_EQ(show({"a", "b"}, 2, 0), 0);  // the countdown chooses "nothing" too
-    scan(kDown);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 0), 1);
-}
-
-TEST_F(MenuTest, EscapeCancelsAndCtrlCInterrupts) {
-    key(27);
-    EXPECT_EQ(show({"a"}, 0, 1), 0);
-    scan(0x17);
-    EXPECT_EQ(show({"a"}, 0, 1), 0);
-    key(3);
-    EXPECT_EQ(show({"a"}, 3, 1), -1);
-}
+INSTANTIATE_TEST_SUITE_P(Menu, MenuKeys, ::testing::ValuesIn(menu_cases()),
+                         [](const ::testing::TestParamInfo<MenuCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MenuTest, NoItemsGivesZero) {
     EXPECT_EQ(show({}, 5, 1), 0);
