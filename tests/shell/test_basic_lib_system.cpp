@@ -1,6 +1,6 @@
 // The built-in functions that reach the shell: files, directory listings, environment
 // variables, command capture and -data records, over the simulated firmware.
-#include "test_shell_support.h"
+#include "command_test.h"
 
 #include "basic/engine.h"
 #include "basic/program.h"
@@ -9,63 +9,23 @@
 
 namespace {
 
-using namespace shell_test;
-
-struct Outcome {
-    int code = 0;
-    std::string out;
-    std::string errors;
-};
+using namespace tarn;
+using namespace tarn_test;
 
 class BasicLibShell : public ::testing::Test {
 protected:
-    Shell shell;
+    CommandShell shell;
 
-    std::string error_text() {
-        std::string t = shell.fw.screen().text_in_foreground(kErrorColour), s;
-        for (char c : t)
-            if (c != '\r') s += c;
-        return s;
-    }
-
-    Outcome run(const std::string& code) {
-        Outcome r;
-        size_t before = error_text().size();
-        Program program;
-        if (!parse_program(code.data(), code.size(), &program)) {
-            r.code = -1;
-            r.errors = std::string("syntax error: ") + program.message;
-            return r;
-        }
-        std::string path = "fs0:\\t.tsb";
-        char* argv[] = {path.data(), nullptr};
-        ScriptEngine* e = engine_create(1, argv, false);
-        {
-            StringBuffer buffer;
-            EXPECT_EQ(push_capture(&buffer), 0);
-            r.code = engine_run(e, &program, nullptr);
-            EXPECT_EQ(pop_redirection(), 0);
-            r.out = buffer.c_str();
-        }
-        engine_destroy(e);
-        free_program(&program);
-        r.errors = error_text().substr(before);
-        return r;
-    }
-
+    RunResult run(const std::string& code) { return shell.run_basic(code); }
     std::string out(const std::string& code) {
-        Outcome r = run(code);
+        RunResult r = run(code);
         EXPECT_EQ(r.errors, "") << code;
         return r.out;
     }
-
     std::string error(const std::string& code) {
-        Outcome r = run(code);
+        RunResult r = run(code);
         EXPECT_EQ(r.code, 1) << code;
-        std::string e = r.errors;
-        while (!e.empty() && (e.back() == '\n' || e.back() == '\r')) e.pop_back();
-        size_t p = e.find("error: ");
-        return p == std::string::npos ? e : e.substr(p + 7);
+        return error_message(r);
     }
 
     sim::VolumeId fs0() { return shell.volumes[0]; }

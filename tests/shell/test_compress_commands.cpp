@@ -5,9 +5,9 @@
 
 #include "compress/efi_codec.h"
 #include "decompress.h"
-#include "test_text_support.h"
+#include "command_test.h"
 
-using namespace text_test;
+using namespace tarn_test;
 
 namespace {
 
@@ -37,8 +37,11 @@ std::string header(uint32_t stream, uint32_t original) {
     return h;
 }
 
-struct CompressShell : TextShell {
-    bool exists(const std::string& path) { return sim::read_file(fw, volumes[0], path).has_value(); }
+struct CompressShell : CommandShell {
+    CompressShell() : CommandShell(text_commands()) {}
+    void file(const std::string& path, const std::string& content) { add_file(path, content); }
+    std::string stored(const std::string& path) { return file_content(path); }
+    std::string out(const std::string& line) { return run(line).out; }
 };
 
 TEST(CompressCommands, RoundTripAndSizeLines) {

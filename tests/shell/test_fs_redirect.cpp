@@ -1,13 +1,14 @@
 // Whole command lines that reach the file layer: output redirection into files on the
 // simulated volumes and switching the current volume.
-#include "test_shell_support.h"
+#include "command_test.h"
 
-using shell_test::Shell;
+using namespace tarn;
+using namespace tarn_test;
 
 namespace {
 
 TEST(FsRedirect, WritesTruncatesAndAppends) {
-    Shell sh(2);
+    CommandShell sh(2);
     EXPECT_EQ(sh.run("targs one two > out.txt").code, 0);
     EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\out.txt"), "[one]\n[two]\n");
     EXPECT_EQ(sh.run("targs three >> OUT.TXT").code, 0);
@@ -21,7 +22,7 @@ TEST(FsRedirect, WritesTruncatesAndAppends) {
 }
 
 TEST(FsRedirect, ExtraNamesAndTheCurrentDirectory) {
-    Shell sh(2);
+    CommandShell sh(2);
     sim::add_directory(sh.fw, sh.volumes[1], "\\logs");
     ASSERT_EQ(tarn::set_extra_name("data", "fs1"), 0);
     EXPECT_EQ(sh.run("targs x > data:\\logs\\a.txt").code, 0);
@@ -30,14 +31,12 @@ TEST(FsRedirect, ExtraNamesAndTheCurrentDirectory) {
     EXPECT_STREQ(tarn::current_directory(), "fs1:\\");
     EXPECT_EQ(sh.run("targs y > logs\\b.txt").code, 0);
     EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[1], "\\logs\\b.txt"), "[y]\n");
-    auto r = sh.run("fs7:");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.errors.find("no such volume"), std::string::npos);
+    sh.expect_failure("fs7:", 1, "no such volume");
     EXPECT_STREQ(tarn::current_directory(), "fs1:\\");
 }
 
 TEST(FsRedirect, FailuresTouchNothing) {
-    Shell sh(1);
+    CommandShell sh(1);
     sim::add_directory(sh.fw, sh.volumes[0], "\\dir");
     sim::add_file(sh.fw, sh.volumes[0], "\\ro.txt", "keep", 0x21);
     auto r = sh.run("targs a > dir");
@@ -54,16 +53,14 @@ TEST(FsRedirect, FailuresTouchNothing) {
     r = sh.run("targs a > bad*name.txt");
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(sim::list_directory(sh.fw, sh.volumes[0], "\\").size(), 2u);
-    EXPECT_EQ(shell_test::calls().commands.size(), 0u);
+    EXPECT_EQ(tarn_test::calls().commands.size(), 0u);
     EXPECT_EQ(sim::open_file_count(sh.fw), 0);
 }
 
 TEST(FsRedirect, WriteErrorsAndAFullVolumeAreReported) {
-    Shell sh(1);
+    CommandShell sh(1);
     sim::fail_writes_after(sh.fw, sh.volumes[0], 0);
-    auto r = sh.run("targs a > w.txt");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.errors.find("w.txt"), std::string::npos);
+    auto r = sh.expect_failure("targs a > w.txt", 1, "w.txt");
     sim::fail_writes_after(sh.fw, sh.volumes[0], -1);
     sim::set_free_space(sh.fw, sh.volumes[0], 4);
     r = sh.run("targs abcdef > full.txt");

@@ -3,10 +3,11 @@
 #include <string>
 
 #include "runtime/memory.h"
-#include "test_shell_support.h"
+#include "command_test.h"
 #include "uefi/guids.h"
 
-using namespace shell_test;
+using namespace tarn;
+using namespace tarn_test;
 
 namespace {
 
@@ -32,8 +33,8 @@ std::string get(const char* name) {
 }
 
 TEST(ShellEnvironment, DefaultListing) {
-    Shell sh;
-    ShellRun r = sh.run("set");
+    CommandShell sh;
+    RunResult r = sh.run("set");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
               "R cwd                = fs0:\\\n"
@@ -50,7 +51,7 @@ TEST(ShellEnvironment, DefaultListing) {
 }
 
 TEST(ShellEnvironment, UefiVersionText) {
-    Shell sh;
+    CommandShell sh;
     sh.fw.system_table()->hdr.revision = (2u << 16) | 70;
     EXPECT_EQ(get("uefiversion"), "2.7");
     sh.fw.system_table()->hdr.revision = (2u << 16) | 31;
@@ -60,14 +61,14 @@ TEST(ShellEnvironment, UefiVersionText) {
 }
 
 TEST(ShellEnvironment, PermanentVariablesSurviveARestart) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(sh.run("set X hello   world").code, 0);
     const sim::StoredVariable* v = sh.store().find(std::string("X"), kEnv);
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->attributes, kNvBs);
     EXPECT_EQ(v->data, ucs2(u"hello world"));
     sh.reboot();
-    ShellRun r = sh.run("set X");
+    RunResult r = sh.run("set X");
     EXPECT_EQ(r.out, "hello world\n");
     EXPECT_NE(sh.run("set").out.find("  X                  = hello world\n"), std::string::npos);
     // Made temporary: the firmware copy goes.
@@ -79,7 +80,7 @@ TEST(ShellEnvironment, PermanentVariablesSurviveARestart) {
 }
 
 TEST(ShellEnvironment, NamesIgnoreCase) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(sh.run("SET path a;b").code, 0);
     EXPECT_EQ(sh.run("set PATH").out, "a;b\n");
     // The stored copy keeps the name as first written.
@@ -92,14 +93,10 @@ TEST(ShellEnvironment, NamesIgnoreCase) {
 }
 
 TEST(ShellEnvironment, ReadOnlyAndInvalidNames) {
-    Shell sh;
-    ShellRun r = sh.run("set lasterror 5");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: lasterror: read-only variable\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("set lasterror 5", 1, "set: lasterror: read-only variable\n");
     EXPECT_EQ(sh.run("set -d CWD").errors, "set: CWD: read-only variable\n");
-    r = sh.run("set A=B x");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: A=B: invalid variable name\n");
+    sh.expect_failure("set A=B x", 1, "set: A=B: invalid variable name\n");
     r = sh.run("set \"a b\" x");
     EXPECT_EQ(r.errors, "set: a b: invalid variable name\n");
     r = sh.run("set \"\" x");
@@ -109,28 +106,22 @@ TEST(ShellEnvironment, ReadOnlyAndInvalidNames) {
 }
 
 TEST(ShellEnvironment, SetOptions) {
-    Shell sh;
-    ShellRun r = sh.run("set -x");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "set: unknown option -x\nusage: set [-v] [NAME [VALUE...]] | set -d NAME\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("set -x", 2, "set: unknown option -x\nusage: set [-v] [NAME [VALUE...]] | set -d NAME\n");
     EXPECT_EQ(sh.run("set -xyz 1").code, 0);
     EXPECT_EQ(sh.run("set -xyz").out, "1\n");
     EXPECT_EQ(sh.run("set -d").code, 2);
     EXPECT_EQ(sh.run("set -d a b").code, 2);
-    r = sh.run("set -d missing");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: missing: no such variable\n");
-    r = sh.run("set missing");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: missing: no such variable\n");
+    sh.expect_failure("set -d missing", 1, "set: missing: no such variable\n");
+    sh.expect_failure("set missing", 1, "set: missing: no such variable\n");
     // -v alone lists.
     EXPECT_NE(sh.run("set -v").out.find("R cwd"), std::string::npos);
 }
 
 TEST(ShellEnvironment, DataRecords) {
-    Shell sh;
+    CommandShell sh;
     sh.run("set -v T one");
-    ShellRun r = sh.run("set -data");
+    RunResult r = sh.run("set -data");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.find("(V: temporary"), std::string::npos);
     EXPECT_NE(r.out.find("\n\nname=T\nvalue=one\nkind=temporary\n\n"), std::string::npos) << r.out;
@@ -141,11 +132,9 @@ TEST(ShellEnvironment, DataRecords) {
 }
 
 TEST(ShellEnvironment, FirmwareRefusesTheWrite) {
-    Shell sh;
+    CommandShell sh;
     sh.store().refuse_writes(efi::kWriteProtected);
-    ShellRun r = sh.run("set X 1");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: X: cannot store the variable in the firmware (NVRAM)\n");
+    RunResult r = sh.expect_failure("set X 1", 1, "set: X: cannot store the variable in the firmware (NVRAM)\n");
     EXPECT_FALSE(variable_exists("X"));
     // A full store is a refusal too; the old value stays.
     sh.store().refuse_writes(0);
@@ -158,17 +147,13 @@ TEST(ShellEnvironment, FirmwareRefusesTheWrite) {
 }
 
 TEST(ShellEnvironment, FirmwareRefusesTheDelete) {
-    Shell sh;
+    CommandShell sh;
     ASSERT_EQ(sh.run("set X keep").code, 0);
     sh.store().refuse_deletes(efi::kWriteProtected);
-    ShellRun r = sh.run("set -d X");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: X: cannot delete the variable from the firmware (NVRAM)\n");
+    RunResult r = sh.expect_failure("set -d X", 1, "set: X: cannot delete the variable from the firmware (NVRAM)\n");
     EXPECT_EQ(get("X"), "keep");
     EXPECT_TRUE(variable_is_permanent("X"));
-    r = sh.run("set -v X temp");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: X: cannot delete the variable from the firmware (NVRAM)\n");
+    sh.expect_failure("set -v X temp", 1, "set: X: cannot delete the variable from the firmware (NVRAM)\n");
     EXPECT_EQ(get("X"), "keep");
     EXPECT_TRUE(variable_is_permanent("X"));
     EXPECT_EQ(sh.store().text("X", kEnv), "keep");
@@ -180,10 +165,8 @@ TEST(ShellEnvironment, FirmwareRefusesTheDelete) {
 }
 
 TEST(ShellEnvironment, ControlCharactersInValues) {
-    Shell sh;
-    ShellRun r = sh.run("set X a\x01" "b");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "set: X: invalid variable value\n");
+    CommandShell sh;
+    sh.expect_failure("set X a\x01" "b", 1, "set: X: invalid variable value\n");
     EXPECT_FALSE(variable_exists("X"));
     EXPECT_EQ(sh.store().count(kEnv), 0u);
     EXPECT_STREQ(set_variable("X", "a\x1b[31m", true), "invalid variable value");
@@ -197,7 +180,7 @@ TEST(ShellEnvironment, ControlCharactersInValues) {
 }
 
 TEST(ShellEnvironment, StoredDataThatIsNotTextStaysInTheFirmware) {
-    Shell sh(1, false);
+    CommandShell sh(1, false);
     auto& store = sh.store();
     store.put(u"Good", kEnv, kNvBs, ucs2(u"fine"));
     store.put(u"Odd", kEnv, kNvBs, {0x41, 0x00, 0x42});
@@ -223,7 +206,7 @@ TEST(ShellEnvironment, StoredDataThatIsNotTextStaysInTheFirmware) {
         EXPECT_FALSE(variable_exists(name)) << name;
     EXPECT_EQ(get("cwd"), "fs0:\\");
     EXPECT_EQ(store.count(), stored);  // nothing was removed
-    ShellRun r = sh.run("set");
+    RunResult r = sh.run("set");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.find("Binary"), std::string::npos);
     // A stored variable with other attributes is rewritten with them.
@@ -236,7 +219,7 @@ TEST(ShellEnvironment, StoredDataThatIsNotTextStaysInTheFirmware) {
 }
 
 TEST(ShellEnvironment, StoredPathReplacesTheDefault) {
-    Shell sh(1, false);
+    CommandShell sh(1, false);
     sh.store().put_text("path", kEnv, "fs0:\\bin");
     sh.store().put_text("PATH", kEnv, "second");  // same name in another case: first wins
     load_environment();
@@ -247,7 +230,7 @@ TEST(ShellEnvironment, StoredPathReplacesTheDefault) {
 }
 
 TEST(ShellEnvironment, Overrides) {
-    Shell sh;
+    CommandShell sh;
     sh.run("set -v A base");
     push_override("a", "over");
     EXPECT_EQ(get("A"), "over");
@@ -264,14 +247,14 @@ TEST(ShellEnvironment, Overrides) {
 }
 
 TEST(ShellAlias, DefineShowAndList) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(sh.run("alias ll targs -l").code, 0);
     EXPECT_EQ(sh.run("alias ll").out, "targs -l\n");
     EXPECT_EQ(sh.store().text("ll", kAlias), "targs -l");
     EXPECT_EQ(sh.run("alias g grep \"a b\"").code, 0);
     EXPECT_EQ(sh.run("alias g").out, "grep \"a b\"\n");
     EXPECT_EQ(sh.run("alias -v t targs").code, 0);
-    ShellRun r = sh.run("alias");
+    RunResult r = sh.run("alias");
     EXPECT_NE(r.out.find("V copy         = cp\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  g            = grep \"a b\"\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  ll           = targs -l\n"), std::string::npos);
@@ -283,7 +266,7 @@ TEST(ShellAlias, DefineShowAndList) {
 }
 
 TEST(ShellAlias, WordsSplitBackTheSame) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(sh.run("alias q targs \"say \"\"hi\"\" now\" \"\" \"x\"\"y\"").code, 0);
     EXPECT_EQ(sh.run("alias q").out, "targs \"say \"\"hi\"\" now\" \"\" \"x\"\"y\"\n");
     sh.run("q more");
@@ -292,45 +275,35 @@ TEST(ShellAlias, WordsSplitBackTheSame) {
 }
 
 TEST(ShellAlias, Errors) {
-    Shell sh;
-    ShellRun r = sh.run("alias set dir");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "alias: set: a built-in command has this name\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("alias set dir", 1, "alias: set: a built-in command has this name\n");
     r = sh.run("alias fs0: x");
     EXPECT_EQ(r.errors, "alias: fs0:: invalid alias name\n");
     for (const char* bad : {"a\\b", "a/b", "\"a\"\"b\""}) {
         r = sh.run(std::string("alias ") + bad + " x");
         EXPECT_NE(r.errors.find("invalid alias name"), std::string::npos) << bad;
     }
-    r = sh.run("alias -d");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "usage: alias [-v] [NAME [COMMAND...]] | alias -d NAME\n");
+    sh.expect_failure("alias -d", 2, "usage: alias [-v] [NAME [COMMAND...]] | alias -d NAME\n");
     EXPECT_EQ(sh.run("alias -q").code, 2);
-    r = sh.run("alias -d X more");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "alias: X: usage\n");
+    sh.expect_failure("alias -d X more", 1, "alias: X: usage\n");
     r = sh.run("alias -d nope");
     EXPECT_EQ(r.errors, "alias: nope: no such alias\n");
-    r = sh.run("alias nope");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "alias: nope: no such alias\n");
+    sh.expect_failure("alias nope", 1, "alias: nope: no such alias\n");
     EXPECT_STREQ(set_alias("x", "targs", false, false), nullptr);
     EXPECT_STREQ(set_alias("X", "targs", false, false), "the alias already exists");
     EXPECT_STREQ(set_alias("y", "a\x01", false, true), "invalid alias value");
 }
 
 TEST(ShellAlias, FirmwareRefusals) {
-    Shell sh;
+    CommandShell sh;
     sh.store().refuse_writes(efi::kOutOfResources);
-    ShellRun r = sh.run("alias ll targs");
+    RunResult r = sh.run("alias ll targs");
     EXPECT_EQ(r.errors, "alias: ll: cannot store the alias in the firmware (NVRAM)\n");
     EXPECT_EQ(find_alias("ll", nullptr), nullptr);
     sh.store().refuse_writes(0);
     ASSERT_EQ(sh.run("alias ll targs").code, 0);
     sh.store().refuse_deletes(efi::kDeviceError);
-    r = sh.run("alias -d ll");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "alias: ll: cannot delete the variable from the firmware (NVRAM)\n");
+    sh.expect_failure("alias -d ll", 1, "alias: ll: cannot delete the variable from the firmware (NVRAM)\n");
     EXPECT_STREQ(find_alias("ll", nullptr), "targs");
     r = sh.run("alias -v ll other");
     EXPECT_EQ(r.code, 1);
@@ -339,7 +312,7 @@ TEST(ShellAlias, FirmwareRefusals) {
 }
 
 TEST(ShellAlias, StartUpLoadsStoredAliases) {
-    Shell sh(1, false);
+    CommandShell sh(1, false);
     auto& store = sh.store();
     store.put_text("copy", kAlias, "targs stored");
     store.put_text("set", kAlias, "targs hijack");  // a command's name: ignored
@@ -359,12 +332,12 @@ TEST(ShellAlias, StartUpLoadsStoredAliases) {
     EXPECT_EQ(store.count(kAlias), 5u);
     // A default alias that a stored one did not replace is not written anywhere.
     EXPECT_FALSE(store.find(std::string("ren"), kAlias));
-    ShellRun r = sh.run("set -data");  // set is still the command
+    RunResult r = sh.run("set -data");  // set is still the command
     EXPECT_EQ(r.code, 0);
 }
 
 TEST(ShellAlias, NoDefaultAliasOverACommand) {
-    Shell sh;
+    CommandShell sh;
     // "copy" is a default alias only while no command has that name.
     EXPECT_STREQ(find_alias("copy", nullptr), "cp");
     EXPECT_STREQ(find_alias("MOVE", nullptr), "mv");

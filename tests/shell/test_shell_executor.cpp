@@ -3,9 +3,10 @@
 #include <string>
 
 #include "runtime/memory.h"
-#include "test_shell_support.h"
+#include "command_test.h"
 
-using namespace shell_test;
+using namespace tarn;
+using namespace tarn_test;
 using Words = std::vector<std::string>;
 
 namespace {
@@ -13,15 +14,15 @@ namespace {
 const std::vector<std::string>& last_args() { return calls().commands.back(); }
 
 TEST(ShellExecutor, QuotingReachesTheCommand) {
-    Shell sh;
-    ShellRun r = sh.run("targs \"a \"\"quoted\"\" word\" ab\"c d\"e \"\"");
+    CommandShell sh;
+    RunResult r = sh.run("targs \"a \"\"quoted\"\" word\" ab\"c d\"e \"\"");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(last_args(), (Words{"targs", "a \"quoted\" word", "abc de", ""}));
     EXPECT_EQ(r.out, "[a \"quoted\" word]\n[abc de]\n[]\n");
 }
 
 TEST(ShellExecutor, RedirectionWritesAndAppends) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     EXPECT_EQ(sh.run("targs one > out.txt").code, 0);
     EXPECT_EQ(sim::read_file(sh.fw, fs0, "\\out.txt"), "[one]\n");
@@ -40,30 +41,24 @@ TEST(ShellExecutor, RedirectionWritesAndAppends) {
 }
 
 TEST(ShellExecutor, ErrorLinesBypassRedirection) {
-    Shell sh;
-    ShellRun r = sh.run("terr > e.txt");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "terr: went wrong\n");
+    CommandShell sh;
+    sh.expect_failure("terr > e.txt", 1, "terr: went wrong\n");
     EXPECT_EQ(sim::read_file(sh.fw, sh.volumes[0], "\\e.txt"), "normal\n");
 }
 
 TEST(ShellExecutor, SyntaxErrorsRunNothing) {
-    Shell sh;
+    CommandShell sh;
     sh.run("tret 4");
-    ShellRun r = sh.run("targs \"abc");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "syntax error: unterminated quote\n");
+    RunResult r = sh.expect_failure("targs \"abc", 2, "syntax error: unterminated quote\n");
     EXPECT_EQ(last_error(), 2);
-    r = sh.run("targs >");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "syntax error: missing file name after >\n");
+    sh.expect_failure("targs >", 2, "syntax error: missing file name after >\n");
     r = sh.run("targs x >>   ");
     EXPECT_EQ(r.errors, "syntax error: missing file name after >\n");
     EXPECT_TRUE(calls().commands.empty());
 }
 
 TEST(ShellExecutor, EmptyLinesKeepLasterror) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(sh.run("tret 7").code, 7);
     EXPECT_EQ(sh.run("").code, 7);
     EXPECT_EQ(sh.run("   \t ").code, 7);
@@ -74,42 +69,34 @@ TEST(ShellExecutor, EmptyLinesKeepLasterror) {
 }
 
 TEST(ShellExecutor, RedirectionToMissingVolumeOrBadTarget) {
-    Shell sh;
-    ShellRun r = sh.run("targs x > fs9:\\out.txt");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "fs9:\\out.txt: invalid path\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("targs x > fs9:\\out.txt", 1, "fs9:\\out.txt: invalid path\n");
     EXPECT_EQ(last_error(), 1);
     EXPECT_TRUE(calls().commands.empty());
     sim::add_directory(sh.fw, sh.volumes[0], "\\dir");
-    r = sh.run("targs x > dir");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "fs0:\\dir: is a directory\n");
+    sh.expect_failure("targs x > dir", 1, "fs0:\\dir: is a directory\n");
     EXPECT_TRUE(calls().commands.empty());
 }
 
 TEST(ShellExecutor, WriteErrorOnTheRedirectionFile) {
-    Shell sh;
+    CommandShell sh;
     sim::fail_writes_after(sh.fw, sh.volumes[0], 0);
-    ShellRun r = sh.run("targs x > w.txt");
+    RunResult r = sh.run("targs x > w.txt");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.errors.find("fs0:\\w.txt: "), std::string::npos) << r.errors;
     EXPECT_EQ(calls().commands.size(), 1u);
 }
 
 TEST(ShellExecutor, UnknownCommand) {
-    Shell sh;
-    ShellRun r = sh.run("nothing here");
-    EXPECT_EQ(r.code, 127);
-    EXPECT_EQ(r.errors, "nothing: command not found\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("nothing here", 127, "nothing: command not found\n");
     r = sh.run("set lasterror");
     EXPECT_EQ(r.out, "0x7f\n");
 }
 
 TEST(ShellExecutor, DataSwitch) {
-    Shell sh;
-    ShellRun r = sh.run("targs -data x");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "targs: -data is not supported by this command\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("targs -data x", 2, "targs: -data is not supported by this command\n");
     EXPECT_TRUE(calls().commands.empty());
     r = sh.run("tdata x -DATA y");
     EXPECT_EQ(r.code, 0);
@@ -128,7 +115,7 @@ TEST(ShellExecutor, DataSwitch) {
 }
 
 TEST(ShellExecutor, PagingSwitchAndOwnB) {
-    Shell sh;
+    CommandShell sh;
     sh.run("townb -b 3");
     EXPECT_EQ(last_args(), (Words{"townb", "-b", "3"}));
     sh.run("targs -b file");
@@ -139,38 +126,32 @@ TEST(ShellExecutor, PagingSwitchAndOwnB) {
 }
 
 TEST(ShellExecutor, SfoIsRefused) {
-    Shell sh;
-    ShellRun r = sh.run("tdata x -SFO");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "tdata: -sfo (UEFI Shell format) is not supported: use -data\n");
+    CommandShell sh;
+    sh.expect_failure("tdata x -SFO", 2, "tdata: -sfo (UEFI Shell format) is not supported: use -data\n");
     EXPECT_TRUE(calls().commands.empty());
     EXPECT_EQ(last_error(), 2);
 }
 
 TEST(ShellExecutor, UnknownOptionPrintsUsage) {
-    Shell sh;
-    ShellRun r = sh.run("topt -a x -z");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "topt: unknown option -z\nusage: topt [-a] [-c] X...\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("topt -a x -z", 2, "topt: unknown option -z\nusage: topt [-a] [-c] X...\n");
     r = sh.run("topt x -ca -- -z");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "a=1 c=1 operands=2\n");
 }
 
 TEST(ShellExecutor, RawArgumentsKeepQuotes) {
-    Shell sh;
+    CommandShell sh;
     sh.run("traw X =\"a b\" =L\"x y\"");
     EXPECT_EQ(last_args(), (Words{"traw", "X", "=\"a b\"", "=L\"x y\""}));
     // The command word itself is looked up and passed without its quotes.
     sh.run("\"traw\" \"q\"");
     EXPECT_EQ(last_args(), (Words{"traw", "\"q\""}));
-    ShellRun r = sh.run("traw \"open");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "syntax error: unterminated quote\n");
+    sh.expect_failure("traw \"open", 2, "syntax error: unterminated quote\n");
 }
 
 TEST(ShellExecutor, AliasAppendsTheTypedArguments) {
-    Shell sh;
+    CommandShell sh;
     ASSERT_EQ(sh.run("alias ll targs -l").code, 0);
     sh.run("ll -r fs0:");
     EXPECT_EQ(last_args(), (Words{"targs", "-l", "-r", "fs0:"}));
@@ -179,34 +160,28 @@ TEST(ShellExecutor, AliasAppendsTheTypedArguments) {
 }
 
 TEST(ShellExecutor, AliasChainsOfEightExpandNineDoNot) {
-    Shell sh;
+    CommandShell sh;
     for (int i = 1; i <= 7; i++)
         ASSERT_EQ(sh.run("alias a" + std::to_string(i) + " a" + std::to_string(i + 1)).code, 0);
     ASSERT_EQ(sh.run("alias a8 targs end").code, 0);
-    ShellRun r = sh.run("a1 x");
+    RunResult r = sh.run("a1 x");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(last_args(), (Words{"targs", "end", "x"}));
     EXPECT_EQ(alias_depth(), 0);
 
     ASSERT_EQ(sh.run("alias a8 a9").code, 0);
     ASSERT_EQ(sh.run("alias a9 targs end").code, 0);
-    r = sh.run("a1 x");
-    EXPECT_EQ(r.code, 127);
-    EXPECT_EQ(r.errors, "a9: command not found\n");
+    sh.expect_failure("a1 x", 127, "a9: command not found\n");
     EXPECT_EQ(alias_depth(), 0);
 }
 
 TEST(ShellExecutor, SelfReferringAliasesEnd) {
-    Shell sh;
+    CommandShell sh;
     sh.run("alias self self -v");
-    ShellRun r = sh.run("self");
-    EXPECT_EQ(r.code, 127);
-    EXPECT_EQ(r.errors, "self: command not found\n");
+    RunResult r = sh.expect_failure("self", 127, "self: command not found\n");
     sh.run("alias ping pong");
     sh.run("alias pong ping");
-    r = sh.run("ping");
-    EXPECT_EQ(r.code, 127);
-    EXPECT_EQ(r.errors, "ping: command not found\n");
+    sh.expect_failure("ping", 127, "ping: command not found\n");
     // An alias naming a script keeps its words once and then finds the file.
     sim::add_file(sh.fw, sh.volumes[0], "\\tool.tsb", "PRINT 1");
     sh.run("alias tool tool -v");
@@ -217,9 +192,9 @@ TEST(ShellExecutor, SelfReferringAliasesEnd) {
 }
 
 TEST(ShellExecutor, AliasesThatYieldNoWordsAreIgnored) {
-    Shell sh;
+    CommandShell sh;
     ASSERT_EQ(set_alias("blank", "  ", false, true), nullptr);
-    ShellRun r = sh.run("blank");
+    RunResult r = sh.run("blank");
     EXPECT_EQ(r.errors, "blank: command not found\n");
     ASSERT_EQ(set_alias("broken", "targs \"open", false, true), nullptr);
     r = sh.run("broken");
@@ -231,39 +206,31 @@ TEST(ShellExecutor, AliasesThatYieldNoWordsAreIgnored) {
 }
 
 TEST(ShellExecutor, VolumeSwitch) {
-    Shell sh(2);
-    ShellRun r = sh.run("fs1:");
+    CommandShell sh(2);
+    RunResult r = sh.run("fs1:");
     EXPECT_EQ(r.code, 0);
     EXPECT_STREQ(current_directory(), "fs1:\\");
     EXPECT_EQ(sh.run("FS0:").code, 0);
     EXPECT_STREQ(current_directory(), "fs0:\\");
-    r = sh.run("fs9:");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "fs9:: no such volume\n");
-    r = sh.run("fs1: foo");
-    EXPECT_EQ(r.code, 127);
-    EXPECT_EQ(r.errors, "fs1:: command not found\n");
+    sh.expect_failure("fs9:", 1, "fs9:: no such volume\n");
+    sh.expect_failure("fs1: foo", 127, "fs1:: command not found\n");
     r = sh.run(":");
     EXPECT_EQ(r.code, 127);
     EXPECT_STREQ(current_directory(), "fs0:\\");
 }
 
 TEST(ShellExecutor, CtrlC) {
-    Shell sh;
-    ShellRun r = sh.run("tbreak 0");
-    EXPECT_EQ(r.code, 130);
-    EXPECT_EQ(r.errors, "^C\n");
+    CommandShell sh;
+    RunResult r = sh.expect_failure("tbreak 0", 130, "^C\n");
     EXPECT_EQ(last_error(), 130);
-    r = sh.run("tbreak 3");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.errors, "^C\n");
+    sh.expect_failure("tbreak 3", 3, "^C\n");
     EXPECT_FALSE(poll_break());
 }
 
 TEST(ShellExecutor, PagerQuitIsNotAnInterruption) {
-    Shell sh;
+    CommandShell sh;
     sh.fw.push_key(u'q');
-    ShellRun r = sh.run("tlines 60");
+    RunResult r = sh.run("tlines 60");
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("-- More --"), std::string::npos);
     EXPECT_EQ(r.out.find("line 30"), std::string::npos);
@@ -271,11 +238,11 @@ TEST(ShellExecutor, PagerQuitIsNotAnInterruption) {
 }
 
 TEST(ShellExecutor, PagingDecision) {
-    Shell sh;
+    CommandShell sh;
     // Redirected output, -data and pager=off turn automatic paging off.
     EXPECT_EQ(sh.run("tlines 60 > l.txt").code, 0);
     EXPECT_EQ(sh.run("set -v pager off").code, 0);
-    ShellRun r = sh.run("tlines 60");
+    RunResult r = sh.run("tlines 60");
     EXPECT_EQ(r.out.find("-- More --"), std::string::npos);
     EXPECT_NE(r.out.find("line 60"), std::string::npos);
     // -b turns it on whatever the variable says.
@@ -295,11 +262,11 @@ TEST(ShellExecutor, PagingDecision) {
 }
 
 TEST(ShellExecutor, LongLinesAndManyWords) {
-    Shell sh;
+    CommandShell sh;
     std::string line = "targs";
     for (int i = 0; i < 4000; i++) line += " w" + std::to_string(i);
     ASSERT_GT(line.size(), 20000u);
-    ShellRun r = sh.run(line + " > many.txt");
+    RunResult r = sh.run(line + " > many.txt");
     EXPECT_EQ(r.code, 0);
     ASSERT_EQ(last_args().size(), 4001u);
     EXPECT_EQ(last_args()[4000], "w3999");
@@ -312,7 +279,7 @@ TEST(ShellExecutor, LongLinesAndManyWords) {
 }
 
 TEST(ShellExecutor, RunArgumentsStoresLasterror) {
-    Shell sh;
+    CommandShell sh;
     char w0[] = "tret", w1[] = "9";
     char* vector[] = {w0, w1, nullptr};
     EXPECT_EQ(run_arguments(2, vector), 9);
@@ -322,7 +289,7 @@ TEST(ShellExecutor, RunArgumentsStoresLasterror) {
 }
 
 TEST(ShellExecutor, StateIsFreedAfterEachLine) {
-    Shell sh;
+    CommandShell sh;
     sh.run("alias ll targs -l");
     int64_t before = sh.fw.outstanding_allocations();
     sh.run("ll a b > o.txt");

@@ -2,9 +2,10 @@
 #include <string>
 
 #include "runtime/memory.h"
-#include "test_shell_support.h"
+#include "command_test.h"
 
-using namespace shell_test;
+using namespace tarn;
+using namespace tarn_test;
 
 namespace {
 
@@ -15,14 +16,14 @@ std::string found(const char* name) {
     return s;
 }
 
-std::string check(Shell& sh, const std::string& content) {
+std::string check(CommandShell& sh, const std::string& content) {
     sim::add_file(sh.fw, sh.volumes[0], "\\probe.bin", content);
     const char* message = check_efi_executable("fs0:\\probe.bin");
     return message ? message : "ok";
 }
 
 TEST(ShellPathSearch, ExtensionsTriedInOrderInEachDirectory) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     ASSERT_EQ(sh.run("set -v path .;fs0:\\tools").code, 0);
     sim::add_file(sh.fw, fs0, "\\tools\\hello.tsb", "PRINT 1");
@@ -38,14 +39,14 @@ TEST(ShellPathSearch, ExtensionsTriedInOrderInEachDirectory) {
 }
 
 TEST(ShellPathSearch, BareNamesMustBeEfiApplications) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     ASSERT_EQ(sh.run("set -v path .;fs0:\\tools").code, 0);
     sim::add_file(sh.fw, fs0, "\\hello", "just some text\n");
     sim::add_file(sh.fw, fs0, "\\tools\\hello", pe_image());
     // The text file without extension is skipped; the application further on is taken.
     EXPECT_EQ(found("hello"), "fs0:\\tools\\hello");
-    ShellRun r = sh.run("hello a -data -b -sfo");
+    RunResult r = sh.run("hello a -data -b -sfo");
     EXPECT_EQ(r.code, 6);
     ASSERT_EQ(calls().images.size(), 1u);
     EXPECT_EQ(calls().images[0], "fs0:\\tools\\hello|a|-data|-b|-sfo");
@@ -60,13 +61,13 @@ TEST(ShellPathSearch, BareNamesMustBeEfiApplications) {
 }
 
 TEST(ShellPathSearch, TypedExtensionIsTakenAsIs) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     ASSERT_EQ(sh.run("set -v path fs0:\\tools").code, 0);
     sim::add_file(sh.fw, fs0, "\\tools\\tool.efi", "not even a PE file");
     sim::add_file(sh.fw, fs0, "\\tools\\tool.efi.tsb", "PRINT 1");
     EXPECT_EQ(found("tool.EFI"), "fs0:\\tools\\tool.EFI");
-    ShellRun r = sh.run("tool.EFI x");
+    RunResult r = sh.run("tool.EFI x");
     EXPECT_EQ(r.code, 6);
     ASSERT_EQ(calls().images.size(), 1u);
     sim::add_file(sh.fw, fs0, "\\tools\\RUN.TSB", "PRINT 1");
@@ -77,7 +78,7 @@ TEST(ShellPathSearch, TypedExtensionIsTakenAsIs) {
 }
 
 TEST(ShellPathSearch, DirectoryPartLooksOnlyThere) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     sim::add_file(sh.fw, fs0, "\\x\\tool.efi", pe_image());
     sim::add_file(sh.fw, fs0, "\\tool.tsb", "PRINT 1");
@@ -89,7 +90,7 @@ TEST(ShellPathSearch, DirectoryPartLooksOnlyThere) {
 }
 
 TEST(ShellPathSearch, DefaultPathAndUnsetPath) {
-    Shell sh;
+    CommandShell sh;
     auto fs0 = sh.volumes[0];
     sim::add_file(sh.fw, fs0, "\\efi\\boot\\boot.efi", pe_image());
     EXPECT_EQ(found("boot"), "fs0:\\efi\\boot\\boot.efi");
@@ -103,12 +104,12 @@ TEST(ShellPathSearch, DefaultPathAndUnsetPath) {
 }
 
 TEST(ShellPathSearch, RunnersNotInstalledAreReported) {
-    Shell sh;
+    CommandShell sh;
     sim::add_file(sh.fw, sh.volumes[0], "\\s.tsb", "PRINT 1");
     sim::add_file(sh.fw, sh.volumes[0], "\\app.efi", pe_image());
     set_script_runner(nullptr);
     set_image_runner(nullptr);
-    ShellRun r = sh.run("s");
+    RunResult r = sh.run("s");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.errors,
               "fs0:\\s.tsb: cannot run the script: the BASIC interpreter is not available\n");
@@ -120,7 +121,7 @@ TEST(ShellPathSearch, RunnersNotInstalledAreReported) {
 }
 
 TEST(ShellPathSearch, EfiExecutableChecks) {
-    Shell sh;
+    CommandShell sh;
     EXPECT_EQ(check(sh, pe_image()), "ok");
     EXPECT_EQ(check(sh, pe_image(0x8664, 0x10b)), "not a PE32+ image");
     EXPECT_EQ(check(sh, pe_image(0x8664, 0x20b, 11)),

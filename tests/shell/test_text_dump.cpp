@@ -1,7 +1,9 @@
 // hexdump, comp and cmp over the simulated firmware.
-#include "test_text_support.h"
+#include "command_test.h"
+#include "commands/files/text_commands.h"
 
-using namespace text_test;
+using namespace tarn;
+using namespace tarn_test;
 
 namespace {
 
@@ -14,32 +16,32 @@ std::string sequence(int n, int first = 0) {
 }  // namespace
 
 TEST(TextHexdump, FullAndShortLines) {
-    TextShell s;
-    s.file("f.bin", "0123456789abcdef" "ABCDEFGHIJKLMNOP" "\x01\x7f\x80 ~");
+    CommandShell s(text_commands());
+    s.add_file("f.bin", "0123456789abcdef" "ABCDEFGHIJKLMNOP" "\x01\x7f\x80 ~");
     auto r = s.run("hexdump -n 0x11 f.bin");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
               "00000000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  |0123456789abcdef|\n"
               "00000010  41                                                |A|\n");
-    EXPECT_EQ(s.out("hexdump -s 30 f.bin"),
+    EXPECT_EQ(s.run("hexdump -s 30 f.bin").out,
               "0000001e  4f 50 01 7f 80 20 7e                              |OP... ~|\n");
     // Options repeat (the last wins) and come in any order.
-    EXPECT_EQ(s.out("hexdump -n 1 -s 1 -n 2 f.bin"),
+    EXPECT_EQ(s.run("hexdump -n 1 -s 1 -n 2 f.bin").out,
               "00000001  31 32                                             |12|\n");
-    EXPECT_EQ(s.out("hexdump -s 0x10 -n 16 f.bin"),
+    EXPECT_EQ(s.run("hexdump -s 0x10 -n 16 f.bin").out,
               "00000010  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50  |ABCDEFGHIJKLMNOP|\n");
-    EXPECT_EQ(s.out("hexdump -n 0 f.bin"), "");
+    EXPECT_EQ(s.run("hexdump -n 0 f.bin").out, "");
 }
 
 TEST(TextHexdump, WholeFileAndEnds) {
-    TextShell s;
-    s.file("32.bin", sequence(32, 0x40));
-    s.file("empty", "");
-    std::string out = s.out("hexdump 32.bin");
+    CommandShell s(text_commands());
+    s.add_file("32.bin", sequence(32, 0x40));
+    s.add_file("empty", "");
+    std::string out = s.run("hexdump 32.bin").out;
     EXPECT_EQ(out,
               "00000000  40 41 42 43 44 45 46 47  48 49 4a 4b 4c 4d 4e 4f  |@ABCDEFGHIJKLMNO|\n"
               "00000010  50 51 52 53 54 55 56 57  58 59 5a 5b 5c 5d 5e 5f  |PQRSTUVWXYZ[\\]^_|\n");
-    EXPECT_EQ(s.out("hexdump empty"), "");
+    EXPECT_EQ(s.run("hexdump empty").out, "");
     // Starting at or past the end dumps nothing and is no error.
     auto r = s.run("hexdump -s 32 32.bin");
     EXPECT_EQ(r.code, 0);
@@ -51,12 +53,12 @@ TEST(TextHexdump, WholeFileAndEnds) {
 }
 
 TEST(TextHexdump, LongFileAcrossReadPieces) {
-    TextShell s;
+    CommandShell s(text_commands());
     std::string data;
     for (int i = 0; i < 5000; i++) data += static_cast<char>(i * 7);
-    s.file("long.bin", data);
+    s.add_file("long.bin", data);
     s.run("hexdump -s 4090 long.bin > out.txt");
-    std::string out = s.stored("out.txt");
+    std::string out = s.file_content("out.txt");
     // 910 bytes from 4090: 56 full lines and one of 14.
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 57);
     ASSERT_GT(out.size(), 80u);
@@ -71,8 +73,8 @@ TEST(TextHexdump, LongFileAcrossReadPieces) {
 }
 
 TEST(TextHexdump, UsageAndFailures) {
-    TextShell s;
-    s.file("f.bin", "x");
+    CommandShell s(text_commands());
+    s.add_file("f.bin", "x");
     sim::add_directory(s.fw, s.volumes[0], "d");
     for (const char* line : {"hexdump", "hexdump -s f.bin", "hexdump -s -1 f.bin", "hexdump -n x f.bin",
                              "hexdump f.bin f.bin", "hexdump f.bin -n 1", "hexdump -S 1 f.bin"}) {
@@ -81,9 +83,7 @@ TEST(TextHexdump, UsageAndFailures) {
         const std::string unknown = std::string(line).find("-S") != std::string::npos ? "hexdump: unknown option -S\n" : "";
         EXPECT_EQ(r.errors, unknown + "usage: hexdump [-s OFFSET] [-n LENGTH] FILE\n") << line;
     }
-    auto r = s.run("hexdump d");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "hexdump: fs0:\\d: is a directory\n");
+    auto r = s.expect_failure("hexdump d", 1, "hexdump: fs0:\\d: is a directory\n");
     r = s.run("hexdump nope");
     EXPECT_EQ(r.errors, "hexdump: fs0:\\nope: not found\n");
     r = s.run("hexdump fs4:\\nope");
@@ -91,20 +91,18 @@ TEST(TextHexdump, UsageAndFailures) {
 }
 
 TEST(TextHexdump, ReadErrorAfterOutputIsReportedAfterClosing) {
-    TextShell s;
-    s.file("big.bin", std::string(10000, 'z'));
+    CommandShell s(text_commands());
+    s.add_file("big.bin", std::string(10000, 'z'));
     sim::inject_file_error(s.fw, s.volumes[0], sim::FileOp::Read, tarn::efi::kDeviceError, 1);
-    auto r = s.run("hexdump big.bin > out.txt");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "hexdump: fs0:\\big.bin: I/O error\n");
-    std::string out = s.stored("out.txt");
+    s.expect_failure("hexdump big.bin > out.txt", 1, "hexdump: fs0:\\big.bin: I/O error\n");
+    std::string out = s.file_content("out.txt");
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4096 / 16);
 }
 
 TEST(TextComp, DifferencesWithRuns) {
-    TextShell s;
-    s.file("a", "abcXYZdef");
-    s.file("b", "abcxyZdeF");
+    CommandShell s(text_commands());
+    s.add_file("a", "abcXYZdef");
+    s.add_file("b", "abcxyZdeF");
     auto r = s.run("comp a b");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out,
@@ -116,14 +114,14 @@ TEST(TextComp, DifferencesWithRuns) {
               "  file1: 66  *f*\n"
               "  file2: 46  *F*\n"
               "[difference(s) encountered]\n");
-    EXPECT_EQ(s.out("comp -s 2 -N 1 a b"),
+    EXPECT_EQ(s.run("comp -s 2 -N 1 a b").out,
               "Compare fs0:\\a to fs0:\\b\n"
               "Difference #1 at offset 0x3 (2 bytes)\n"
               "  file1: 58 59  *XY*\n"
               "  file2: 78 79  *xy*\n"
               "[difference(s) encountered]\n");
     // cmp stops at the first difference whatever -n says.
-    EXPECT_EQ(s.out("cmp -n 5 -S 1 a b"),
+    EXPECT_EQ(s.run("cmp -n 5 -S 1 a b").out,
               "Compare fs0:\\a to fs0:\\b\n"
               "Difference #1 at offset 0x3 (2 bytes)\n"
               "  file1: 58  *X*\n"
@@ -132,12 +130,12 @@ TEST(TextComp, DifferencesWithRuns) {
 }
 
 TEST(TextComp, EqualFilesAndSizes) {
-    TextShell s;
+    CommandShell s(text_commands());
     std::string big(100000, 'q');
-    s.file("x", big);
-    s.file("y", big);
-    s.file("short", big.substr(0, 99990));
-    s.file("empty", "");
+    s.add_file("x", big);
+    s.add_file("y", big);
+    s.add_file("short", big.substr(0, 99990));
+    s.add_file("empty", "");
     auto r = s.run("comp x y");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "Compare fs0:\\x to fs0:\\y\n[no differences encountered]\n");
@@ -149,33 +147,33 @@ TEST(TextComp, EqualFilesAndSizes) {
               "Difference #1: sizes differ (100000 and 99990 bytes)\n"
               "[difference(s) encountered]\n");
     EXPECT_EQ(s.run("comp empty empty").code, 0);
-    EXPECT_EQ(s.out("cmp empty x"),
+    EXPECT_EQ(s.run("cmp empty x").out,
               "Compare fs0:\\empty to fs0:\\x\n"
               "Difference #1: sizes differ (0 and 100000 bytes)\n"
               "[difference(s) encountered]\n");
 }
 
 TEST(TextComp, LimitsAndTheSizesLine) {
-    TextShell s;
+    CommandShell s(text_commands());
     // A difference every other byte from 65536 on, in a long equal prefix.
     std::string a(70000, 'a'), b = a;
     for (size_t i = 65536; i < 65536 + 30; i += 2) b[i] = 'b';
     b += "tail";
-    s.file("a", a);
-    s.file("b", b);
+    s.add_file("a", a);
+    s.add_file("b", b);
     s.run("comp a b > out.txt");
-    std::string out = s.stored("out.txt");
+    std::string out = s.file_content("out.txt");
     EXPECT_NE(out.find("Difference #1 at offset 0x10000 (1 bytes)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Difference #10 at offset 0x10012 (1 bytes)\n"), std::string::npos);
     EXPECT_EQ(out.find("Difference #11"), std::string::npos);
     s.run("comp -n ALL a b > out.txt");
-    out = s.stored("out.txt");
+    out = s.file_content("out.txt");
     EXPECT_NE(out.find("Difference #15 at offset 0x1001c (1 bytes)\n"), std::string::npos);
     EXPECT_NE(out.find("Difference #16: sizes differ (70000 and 70004 bytes)\n"), std::string::npos);
     // The bytes shown stop at the shorter file's end.
-    s.file("c", "12345");
-    s.file("d", "12X45678");
-    EXPECT_EQ(s.out("comp c d"),
+    s.add_file("c", "12345");
+    s.add_file("d", "12X45678");
+    EXPECT_EQ(s.run("comp c d").out,
               "Compare fs0:\\c to fs0:\\d\n"
               "Difference #1 at offset 0x2 (1 bytes)\n"
               "  file1: 33 34 35  *345*\n"
@@ -183,12 +181,12 @@ TEST(TextComp, LimitsAndTheSizesLine) {
               "Difference #2: sizes differ (5 and 8 bytes)\n"
               "[difference(s) encountered]\n");
     // With the limit reached the sizes are not counted.
-    EXPECT_EQ(s.out("comp -n 1 c d").find("sizes differ"), std::string::npos);
+    EXPECT_EQ(s.run("comp -n 1 c d").out.find("sizes differ"), std::string::npos);
 }
 
 TEST(TextComp, UsageAndFailures) {
-    TextShell s;
-    s.file("a", "x");
+    CommandShell s(text_commands());
+    s.add_file("a", "x");
     sim::add_directory(s.fw, s.volumes[0], "d");
     for (const char* line : {"comp", "comp a", "comp a a a", "comp -n 0 a a", "comp -s 0 a a",
                              "comp -n a a", "comp a a -s", "comp -n -1 a a", "comp -s all a a"}) {
@@ -203,15 +201,13 @@ TEST(TextComp, UsageAndFailures) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.errors, "comp: fs0:\\nope: not found\ncomp: fs3:\\x: not found\n");
-    r = s.run("cmp d a");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "cmp: fs0:\\d: is a directory\n");
-    s.file("big", "y");
+    s.expect_failure("cmp d a", 1, "cmp: fs0:\\d: is a directory\n");
+    s.add_file("big", "y");
     sim::set_reported_size(s.fw, s.volumes[0], "big", 1ull << 50);
     r = s.run("comp a big");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.errors, "comp: fs0:\\big: out of memory\n");
     // hexdump streams: a file larger than memory is no problem for it.
-    EXPECT_EQ(s.out("hexdump big"), "00000000  79                                                |y|\n");
+    EXPECT_EQ(s.run("hexdump big").out, "00000000  79                                                |y|\n");
 }

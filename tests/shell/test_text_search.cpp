@@ -1,40 +1,42 @@
 // grep, wc and parse over the simulated firmware, and the standard-format reader alone.
-#include "test_text_support.h"
+#include "command_test.h"
+#include "commands/files/text_commands.h"
 
 #include "runtime/memory.h"
 
-using namespace text_test;
+using namespace tarn;
+using namespace tarn_test;
 
 
 TEST(TextGrep, EmptyTextSelectsEveryLine) {
-    TextShell s;
-    s.file("f.txt", "a\n\nb\n");
-    s.file("nofinal.txt", "x\ny");
-    s.file("empty.txt", "");
-    EXPECT_EQ(s.out("grep \"\" f.txt"), "a\n\nb\n");
-    EXPECT_EQ(s.out("grep -c \"\" f.txt"), "3\n");
-    EXPECT_EQ(s.out("grep -c \"\" nofinal.txt"), "2\n");
-    EXPECT_EQ(s.out("grep \"\" nofinal.txt"), "x\ny\n");
+    CommandShell s(text_commands());
+    s.add_file("f.txt", "a\n\nb\n");
+    s.add_file("nofinal.txt", "x\ny");
+    s.add_file("empty.txt", "");
+    EXPECT_EQ(s.run("grep \"\" f.txt").out, "a\n\nb\n");
+    EXPECT_EQ(s.run("grep -c \"\" f.txt").out, "3\n");
+    EXPECT_EQ(s.run("grep -c \"\" nofinal.txt").out, "2\n");
+    EXPECT_EQ(s.run("grep \"\" nofinal.txt").out, "x\ny\n");
     auto r = s.run("grep -c \"\" empty.txt");
     EXPECT_EQ(r.out, "0\n");
     EXPECT_EQ(r.code, 1);  // nothing selected
 }
 
 TEST(TextGrep, OptionsSelectAndNumberLines) {
-    TextShell s;
-    s.file("f.txt", "Alpha\nbeta\nALPHABET\ngamma alpha\r\ndelta");
-    EXPECT_EQ(s.out("grep alpha f.txt"), "gamma alpha\n");
-    EXPECT_EQ(s.out("grep -i alpha f.txt"), "Alpha\nALPHABET\ngamma alpha\n");
-    EXPECT_EQ(s.out("grep -in ALPHA f.txt"), "1:Alpha\n3:ALPHABET\n4:gamma alpha\n");
-    EXPECT_EQ(s.out("grep -v -n alpha f.txt"), "1:Alpha\n2:beta\n3:ALPHABET\n5:delta\n");
-    EXPECT_EQ(s.out("grep -vic alpha f.txt"), "2\n");
-    EXPECT_EQ(s.out("grep -n ta f.txt"), "2:beta\n5:delta\n");
+    CommandShell s(text_commands());
+    s.add_file("f.txt", "Alpha\nbeta\nALPHABET\ngamma alpha\r\ndelta");
+    EXPECT_EQ(s.run("grep alpha f.txt").out, "gamma alpha\n");
+    EXPECT_EQ(s.run("grep -i alpha f.txt").out, "Alpha\nALPHABET\ngamma alpha\n");
+    EXPECT_EQ(s.run("grep -in ALPHA f.txt").out, "1:Alpha\n3:ALPHABET\n4:gamma alpha\n");
+    EXPECT_EQ(s.run("grep -v -n alpha f.txt").out, "1:Alpha\n2:beta\n3:ALPHABET\n5:delta\n");
+    EXPECT_EQ(s.run("grep -vic alpha f.txt").out, "2\n");
+    EXPECT_EQ(s.run("grep -n ta f.txt").out, "2:beta\n5:delta\n");
     // The same line is selected once however often the text occurs in it.
-    EXPECT_EQ(s.out("grep -c a f.txt"), "4\n");
+    EXPECT_EQ(s.run("grep -c a f.txt").out, "4\n");
     // Options may follow the text; "--" ends them.
-    EXPECT_EQ(s.out("grep beta f.txt -n"), "2:beta\n");
-    s.file("d.txt", "-v\nv\n");
-    EXPECT_EQ(s.out("grep -- -v d.txt"), "-v\n");
+    EXPECT_EQ(s.run("grep beta f.txt -n").out, "2:beta\n");
+    s.add_file("d.txt", "-v\nv\n");
+    EXPECT_EQ(s.run("grep -- -v d.txt").out, "-v\n");
     auto r = s.run("grep zzz f.txt");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -42,20 +44,20 @@ TEST(TextGrep, OptionsSelectAndNumberLines) {
 }
 
 TEST(TextGrep, NamePrefixOnlyForSeveralFileArguments) {
-    TextShell s;
-    s.file("a.txt", "x1\nno\nx2\n");
-    s.file("b.txt", "none\n");
-    s.file("sub\\c.txt", "x3\n");
-    EXPECT_EQ(s.out("grep -c x a.txt b.txt"), "a.txt:2\nb.txt:0\n");
-    EXPECT_EQ(s.out("grep -c x *.txt"), "2\n0\n");
-    EXPECT_EQ(s.out("grep -n x a.txt sub\\c.txt"), "a.txt:1:x1\na.txt:3:x2\nc.txt:1:x3\n");
-    EXPECT_EQ(s.out("grep x *.txt"), "x1\nx2\n");
+    CommandShell s(text_commands());
+    s.add_file("a.txt", "x1\nno\nx2\n");
+    s.add_file("b.txt", "none\n");
+    s.add_file("sub\\c.txt", "x3\n");
+    EXPECT_EQ(s.run("grep -c x a.txt b.txt").out, "a.txt:2\nb.txt:0\n");
+    EXPECT_EQ(s.run("grep -c x *.txt").out, "2\n0\n");
+    EXPECT_EQ(s.run("grep -n x a.txt sub\\c.txt").out, "a.txt:1:x1\na.txt:3:x2\nc.txt:1:x3\n");
+    EXPECT_EQ(s.run("grep x *.txt").out, "x1\nx2\n");
 }
 
 TEST(TextGrep, ExitCodesAndFailures) {
-    TextShell s;
-    s.file("a.txt", "hit\n");
-    s.file("b.txt", "miss\n");
+    CommandShell s(text_commands());
+    s.add_file("a.txt", "hit\n");
+    s.add_file("b.txt", "miss\n");
     sim::add_directory(s.fw, s.volumes[0], "dir");
     sim::add_directory(s.fw, s.volumes[0], "dir.txt");
 
@@ -88,20 +90,20 @@ TEST(TextGrep, ExitCodesAndFailures) {
 }
 
 TEST(TextGrep, BinaryContentIsSearchedPastZeroBytes) {
-    TextShell s;
-    s.file("bin", bytes("\x01\x02\0\0 key\0x\n\xff\xfe?\nkey"));
+    CommandShell s(text_commands());
+    s.add_file("bin", bytes("\x01\x02\0\0 key\0x\n\xff\xfe?\nkey"));
     s.run("grep -n key bin > out");
-    EXPECT_EQ(s.stored("out"), bytes("1:\x01\x02\0\0 key\0x\n3:key\n"));
-    EXPECT_EQ(s.out("grep -c -v key bin"), "1\n");
+    EXPECT_EQ(s.file_content("out"), bytes("1:\x01\x02\0\0 key\0x\n3:key\n"));
+    EXPECT_EQ(s.run("grep -c -v key bin").out, "1\n");
     // UCS-2 content is searched after decoding.
-    s.file("u16", bytes("\xff\xfe" "a\0b\0\r\0\n\0k\0e\0y\0"));
-    EXPECT_EQ(s.out("grep -n KEY u16 -i"), "2:key\n");
+    s.add_file("u16", bytes("\xff\xfe" "a\0b\0\r\0\n\0k\0e\0y\0"));
+    EXPECT_EQ(s.run("grep -n KEY u16 -i").out, "2:key\n");
 }
 
 TEST(TextGrep, FileLargerThanMemory) {
-    TextShell s;
-    s.file("big.txt", "hit\n");
-    s.file("ok.txt", "hit\n");
+    CommandShell s(text_commands());
+    s.add_file("big.txt", "hit\n");
+    s.add_file("ok.txt", "hit\n");
     sim::set_reported_size(s.fw, s.volumes[0], "big.txt", 1ull << 50);
     auto r = s.run("grep -c hit big.txt ok.txt");
     EXPECT_EQ(r.code, 1);
@@ -110,10 +112,10 @@ TEST(TextGrep, FileLargerThanMemory) {
 }
 
 TEST(TextWc, CountsRawBytes) {
-    TextShell s;
-    s.file("f.txt", "one two\tthree\r\n\x0b four\x0c\x0d" "five  \n\nsix");
-    s.file("e.txt", "");
-    s.file("sp.txt", "   \n");
+    CommandShell s(text_commands());
+    s.add_file("f.txt", "one two\tthree\r\n\x0b four\x0c\x0d" "five  \n\nsix");
+    s.add_file("e.txt", "");
+    s.add_file("sp.txt", "   \n");
     auto r = s.run("wc f.txt e.txt SP.TXT");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
@@ -121,16 +123,16 @@ TEST(TextWc, CountsRawBytes) {
               "       0        0        0 e.txt\n"
               "       1        0        4 SP.TXT\n");
     // UCS-2 is not decoded: wc counts what is on the disk.
-    s.file("u.txt", bytes("\xff\xfe" "a\0 \0b\0\n\0"));
-    EXPECT_EQ(s.out("wc u.txt"), "       1        3       10 u.txt\n");
-    s.file("bin", bytes("\0\0\n\xff"));
-    EXPECT_EQ(s.out("wc bin"), "       1        2        4 bin\n");
+    s.add_file("u.txt", bytes("\xff\xfe" "a\0 \0b\0\n\0"));
+    EXPECT_EQ(s.run("wc u.txt").out, "       1        3       10 u.txt\n");
+    s.add_file("bin", bytes("\0\0\n\xff"));
+    EXPECT_EQ(s.run("wc bin").out, "       1        2        4 bin\n");
 }
 
 TEST(TextWc, Failures) {
-    TextShell s;
-    s.file("a.txt", "a\n");
-    s.file("big.txt", "x");
+    CommandShell s(text_commands());
+    s.add_file("a.txt", "a\n");
+    s.add_file("big.txt", "x");
     sim::set_reported_size(s.fw, s.volumes[0], "big.txt", 1ull << 50);
     sim::add_directory(s.fw, s.volumes[0], "d");
     auto r = s.run("wc *.txt fs5:\\a d big.txt a.txt");
@@ -141,9 +143,7 @@ TEST(TextWc, Failures) {
               "wc: fs5:\\a: not found\n"
               "wc: fs0:\\d: is a directory\n"
               "wc: fs0:\\big.txt: out of memory\n");
-    r = s.run("wc");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.errors, "usage: wc FILE...\n");
+    s.expect_failure("wc", 2, "usage: wc FILE...\n");
 }
 
 namespace {
@@ -161,17 +161,17 @@ const char kStandardFormat[] =
 }  // namespace
 
 TEST(TextParse, ColumnsInstancesAndSections) {
-    TextShell s;
-    s.file("out.txt", kStandardFormat);
+    CommandShell s(text_commands());
+    s.add_file("out.txt", kStandardFormat);
     auto r = s.run("parse out.txt Table 1");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "a\nc\nd,e\n");
-    EXPECT_EQ(s.out("parse out.txt table 2"), "b\nx\nf\"g\n");
-    EXPECT_EQ(s.out("parse out.txt table 0"), "Table\ntable\nTable\nTABLE\n");
-    EXPECT_EQ(s.out("parse out.txt Table 1 -i 2"), "c\n");
-    EXPECT_EQ(s.out("parse -S 2 out.txt Table 1"), "d,e\n");
-    EXPECT_EQ(s.out("parse out.txt Table 2 -s 2 -I 1"), "f\"g\n");
-    EXPECT_EQ(s.out("parse out.txt shellcommand 1 -i 0x2"), "ls\n");
+    EXPECT_EQ(s.run("parse out.txt table 2").out, "b\nx\nf\"g\n");
+    EXPECT_EQ(s.run("parse out.txt table 0").out, "Table\ntable\nTable\nTABLE\n");
+    EXPECT_EQ(s.run("parse out.txt Table 1 -i 2").out, "c\n");
+    EXPECT_EQ(s.run("parse -S 2 out.txt Table 1").out, "d,e\n");
+    EXPECT_EQ(s.run("parse out.txt Table 2 -s 2 -I 1").out, "f\"g\n");
+    EXPECT_EQ(s.run("parse out.txt shellcommand 1 -i 0x2").out, "ls\n");
     // A found line without the column prints nothing and still counts.
     r = s.run("parse out.txt Table 9");
     EXPECT_EQ(r.code, 0);
@@ -186,19 +186,19 @@ TEST(TextParse, ColumnsInstancesAndSections) {
 }
 
 TEST(TextParse, UcsTwoInput) {
-    TextShell s;
+    CommandShell s(text_commands());
     std::string u = "\xff\xfe";
     for (char c : std::string("T,\"v\"\r\n")) {
         u += c;
         u += '\0';
     }
-    s.file("u.txt", u);
-    EXPECT_EQ(s.out("parse u.txt t 1"), "v\n");
+    s.add_file("u.txt", u);
+    EXPECT_EQ(s.run("parse u.txt t 1").out, "v\n");
 }
 
 TEST(TextParse, UsageAndFailures) {
-    TextShell s;
-    s.file("out.txt", kStandardFormat);
+    CommandShell s(text_commands());
+    s.add_file("out.txt", kStandardFormat);
     for (const char* line :
          {"parse", "parse out.txt Table", "parse out.txt Table 1 2", "parse out.txt Table -1",
           "parse out.txt Table x", "parse out.txt Table 1 -i", "parse out.txt Table 1 -i 0",
@@ -207,19 +207,17 @@ TEST(TextParse, UsageAndFailures) {
         EXPECT_EQ(r.code, 2) << line;
         EXPECT_EQ(r.errors, "usage: parse FILE TABLE COLUMN [-i INSTANCE] [-s INSTANCE]\n") << line;
     }
-    auto r = s.run("parse none.txt Table 1");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.errors, "parse: fs0:\\none.txt: not found\n");
+    s.expect_failure("parse none.txt Table 1", 1, "parse: fs0:\\none.txt: not found\n");
 }
 
 TEST(TextParse, MalformedLinesAreReadSafely) {
-    TextShell s;
+    CommandShell s(text_commands());
     // Unclosed quotes, stray quotes, empty fields, zero bytes and lone commas.
-    s.file("bad.txt", bytes("T,\"open\nT,a\"b,\"\"\nT,,\nT,\"x\"y\"z\",w\n,\nT\0z,q\nT, \"\"\"\"\n"));
+    s.add_file("bad.txt", bytes("T,\"open\nT,a\"b,\"\"\nT,,\nT,\"x\"y\"z\",w\n,\nT\0z,q\nT, \"\"\"\"\n"));
     auto r = s.run("parse bad.txt T 1 > out.txt");
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(s.stored("out.txt"), "open\na\"b\n\nx\n\"\n");
-    EXPECT_EQ(s.out("parse bad.txt T 2"), "\n\nw\n");
+    EXPECT_EQ(s.file_content("out.txt"), "open\na\"b\n\nx\n\"\n");
+    EXPECT_EQ(s.run("parse bad.txt T 2").out, "\n\nw\n");
     // The zero byte belongs to the name: "T\0z" is not "T".
     EXPECT_EQ(s.run("parse bad.txt T 0 -i 6").code, 127);
 }
@@ -291,14 +289,14 @@ TEST(TextScan, AgreesWithPlainLoopsAtEveryAlignment) {
 }
 
 TEST(TextGrep, LongLinesAndHitsAcrossWordBoundaries) {
-    TextShell s;
+    CommandShell s(text_commands());
     // Hits at every offset within eight-byte words, case folded and not.
     std::string text;
     for (int i = 0; i < 40; i++) text += std::string(i, 'n') + "NeEdLe" + std::string(i % 9, '.') + "\n";
     text += "needl\nneedle";
-    s.file("t.txt", text);
-    EXPECT_EQ(s.out("grep -c -i needle t.txt"), "41\n");
-    EXPECT_EQ(s.out("grep -c needle t.txt"), "1\n");
-    EXPECT_EQ(s.out("grep -n needle t.txt"), "42:needle\n");
-    EXPECT_EQ(s.out("grep -c -v -i needle t.txt"), "1\n");
+    s.add_file("t.txt", text);
+    EXPECT_EQ(s.run("grep -c -i needle t.txt").out, "41\n");
+    EXPECT_EQ(s.run("grep -c needle t.txt").out, "1\n");
+    EXPECT_EQ(s.run("grep -n needle t.txt").out, "42:needle\n");
+    EXPECT_EQ(s.run("grep -c -v -i needle t.txt").out, "1\n");
 }

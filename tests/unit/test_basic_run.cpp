@@ -72,16 +72,7 @@ protected:
         BasicTest::TearDown();
     }
 
-    std::string file(const std::string& path) {
-        std::string text;
-        char* data = nullptr;
-        uint64_t length = 0;
-        if (read_whole_file(path.c_str(), &data, &length) == 0) {
-            text.assign(data, length);
-            tarn::release(static_cast<void*>(data));
-        }
-        return text;
-    }
+    std::string file_content(const std::string& path) { return tarn_test::file_content(fw, volume, path); }
 
     int script(const std::string& path, std::vector<std::string> args = {}, std::string* output = nullptr) {
         std::vector<std::string> words{path};
@@ -121,9 +112,9 @@ TEST_F(BasicRun, RunDollarCapturesOutput) {
 
 TEST_F(BasicRun, RunToAndAppendFiles) {
     EXPECT_EQ(out("RUN \"say one\" TO \"fs0:\\out.txt\": RUN \"say two\" APPEND \"out.txt\": PRINT ERR"), "0\n");
-    EXPECT_EQ(file("fs0:\\out.txt"), "one\ntwo\n");
+    EXPECT_EQ(file_content("\\out.txt"), "one\ntwo\n");
     EXPECT_EQ(out("RUN \"say three\" TO \"fs0:\\out.txt\""), "");
-    EXPECT_EQ(file("fs0:\\out.txt"), "three\n");
+    EXPECT_EQ(file_content("\\out.txt"), "three\n");
     EXPECT_EQ(error("RUN \"say x\" TO \"fs9:\\out.txt\""), "RUN: invalid output file fs9:\\out.txt");
     // A file that cannot be opened is reported, ERR is 1 and the script goes on.
     RunResult r = run("RUN \"say x\" TO \"fs0:\\nodir\\out.txt\": PRINT \"next\"; ERR");

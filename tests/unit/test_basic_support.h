@@ -12,17 +12,14 @@
 #include "basic/program.h"
 #include "runtime/output.h"
 #include "shell/session_state.h"
+#include "command_test.h"
 #include "sim.h"
 
 namespace basic_test {
 
 using namespace tarn;
 
-struct RunResult {
-    int code = 0;
-    std::string out;     // normal output (captured)
-    std::string errors;  // error lines written to the console in the error colour
-};
+using tarn_test::RunResult;
 
 struct ParseResult {
     bool ok = false;
@@ -63,42 +60,12 @@ protected:
     }
 
     // Error lines as written to the console, carriage returns removed.
-    std::string error_text() {
-        std::string t = fw.screen().text_in_foreground(kErrorColour), s;
-        for (char c : t)
-            if (c != '\r') s += c;
-        return s;
-    }
+    std::string error_text() { return tarn_test::error_lines(fw.screen()); }
 
     // As `tarn -c CODE ARGS...`, or as a script when path is given.
     RunResult run(const std::string& code, const std::vector<std::string>& args = {},
                   const char* path = nullptr) {
-        RunResult r;
-        size_t errors_before = error_text().size();
-        Program program;
-        if (!parse_program(code.data(), code.size(), &program)) {
-            r.code = -1;
-            r.errors = std::string("syntax error: ") + program.message;
-            return r;
-        }
-        std::vector<std::string> words;
-        words.push_back(path ? path : code);
-        for (auto& a : args) words.push_back(a);
-        std::vector<char*> argv;
-        for (auto& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        ScriptEngine* e = engine_create(static_cast<int>(words.size()), argv.data(), false);
-        {
-            StringBuffer buffer;
-            EXPECT_EQ(push_capture(&buffer), 0);
-            r.code = engine_run(e, &program, path);
-            EXPECT_EQ(pop_redirection(), 0);
-            r.out = buffer.c_str();
-        }
-        engine_destroy(e);
-        free_program(&program);
-        r.errors = error_text().substr(errors_before);
-        return r;
+        return tarn_test::run_basic(fw, code, args, path);
     }
 
     // Output of code that is expected to run without error.
@@ -112,11 +79,7 @@ protected:
     std::string error(const std::string& code) {
         RunResult r = run(code);
         EXPECT_EQ(r.code, 1) << code;
-        std::string e = r.errors;
-        while (!e.empty() && (e.back() == '\n' || e.back() == '\r')) e.pop_back();
-        const std::string prefix = "error: ";
-        size_t p = e.find(prefix);
-        return p == std::string::npos ? e : e.substr(p + prefix.size());
+        return tarn_test::error_message(r);
     }
 };
 

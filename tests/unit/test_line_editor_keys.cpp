@@ -59,6 +59,94 @@ void EFIAPI take_shot(efi::Event, void*) {
     if (!g_shot) g_shot = sim::SimFirmware::current()->screen();
 }
 
+// ---------------------------------------------------------------------------- key tables
+
+// Keys written as text: plain characters are typed (as push_text does: '\n' is Enter);
+// {NAME} or {NAME*N} presses another key once or N times. Scan codes: Up Down Right Left
+// Home End Ins Del PgUp F1, EscScan (ESC as a serial line sends it alone). Characters: BS (8),
+// DEL (0x7f), ESC (27), ^x (Ctrl-x as a control character). With modifiers, over extended
+// input: C-Left and C-Right (Ctrl+arrow), C-x (Ctrl with the letter), M-x (Alt), AltGr-x.
+void press(sim::SimFirmware& fw, const std::string& keys) {
+    struct Named {
+        const char* name;
+        char16_t ch;
+        uint16_t scan;
+        uint32_t shift;
+    };
+    static const Named kNamed[] = {
+        {"Up", 0, kUp, 0},        {"Down", 0, kDown, 0},        {"Right", 0, kRight, 0},
+        {"Left", 0, kLeft, 0},    {"Home", 0, kHome, 0},        {"End", 0, kEnd, 0},
+        {"Ins", 0, kInsert, 0},   {"Del", 0, kDel, 0},          {"PgUp", 0, kPageUp, 0},
+        {"F1", 0, kF1, 0},        {"EscScan", 0, 0x17, 0},      {"BS", 8, 0, 0},
+        {"DEL", 0x7f, 0, 0},      {"ESC", 27, 0, 0},            {"C-Left", 0, kLeft, kCtrl},
+        {"C-Right", 0, kRight, kCtrl},
+    };
+    size_t i = 0;
+    while (i < keys.size()) {
+        size_t open = keys.find('{', i);
+        fw.push_text(keys.substr(i, open == std::string::npos ? std::string::npos : open - i));
+        if (open == std::string::npos) return;
+        size_t close = keys.find('}', open);
+        ASSERT_NE(close, std::string::npos) << keys;
+        std::string name = keys.substr(open + 1, close - open - 1);
+        i = close + 1;
+        int times = 1;
+        if (size_t star = name.find('*'); star != std::string::npos) {
+            times = std::stoi(name.substr(star + 1));
+            name.resize(star);
+        }
+        char16_t ch = 0;
+        uint16_t code = 0;
+        uint32_t shift = 0;
+        bool known = false;
+        for (const Named& n : kNamed)
+            if (name == n.name) {
+                ch = n.ch, code = n.scan, shift = n.shift, known = true;
+            }
+        auto modified = [&](const char* prefix, uint32_t state) {
+            const size_t length = std::char_traits<char>::length(prefix);
+            if (known || name.size() != length + 1 || name.compare(0, length, prefix) != 0) return;
+            ch = static_cast<char16_t>(name.back()), shift = state, known = true;
+        };
+        if (!known && name.size() == 2 && name[0] == '^') {
+            ch = static_cast<char16_t>(name[1] - 'a' + 1);
+            known = true;
+        }
+        modified("C-", kCtrl);
+        modified("M-", kAlt);
+        modified("AltGr-", efi::kShiftStateValid | efi::kRightAltPressed);
+        ASSERT_TRUE(known) << "unknown key {" << name << "} in " << keys;
+        for (int t = 0; t < times; t++) fw.push_key(ch, code, shift);
+    }
+}
+
+// One call of read_line: the keys pushed before it and the line it returns (nullopt for
+// "none").
+struct Read {
+    const char* keys;
+    std::optional<std::string> line;
+};
+
+struct KeyCase {
+    const char* name;
+    std::vector<Read> reads;
+    std::vector<std::string> history = {};  // entries added before the first key
+    bool extended = false;                  // extended input: Ctrl and Alt as modifiers
+    int columns = -1, screen_rows = -1;     // a narrow screen when given
+    const char* prompt = "> ";
+    bool use_history = true;
+    std::vector<std::pair<uint64_t, std::string>> rows = {};  // screen rows at the end
+    int cursor_row = -1, cursor_column = -1;                  // the cursor at the end
+    std::optional<std::vector<std::string>> history_after = std::nullopt;
+    // Completion only: the current directory is empty; the last directory listed.
+    bool empty_current_directory = false;
+    const char* listed = nullptr;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
+
+std::string case_name(const ::testing::TestParamInfo<KeyCase>& info) { return info.param.name; }
+
 class LineEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -131,25 +219,38 @@ protected:
     }
     std::string row(uint64_t r) { return fw.screen().row_text(r); }
 
+    // Runs a case: its screen and history, its keys, then what read_line returned and left on
+    // the screen; every case uses up its keys and frees what it took.
+    void run_case(const KeyCase& c) {
+        const int64_t blocks_before = fw.outstanding_allocations();
+        if (c.columns >= 0) narrow(static_cast<uint64_t>(c.columns), static_cast<uint64_t>(c.screen_rows));
+        if (c.extended) extended_input();
+        for (const std::string& entry : c.history) history_add(entry.c_str());
+        for (size_t i = 0; i < c.reads.size(); i++) {
+            press(fw, c.reads[i].keys);
+            EXPECT_EQ(read(c.prompt, c.use_history), c.reads[i].line) << "read " << i + 1;
+        }
+        for (const auto& [r, text] : c.rows) EXPECT_EQ(row(r), text) << "row " << r;
+        if (c.cursor_row >= 0) EXPECT_EQ(fw.screen().cursor_row(), static_cast<uint64_t>(c.cursor_row));
+        if (c.cursor_column >= 0) EXPECT_EQ(fw.screen().cursor_column(), static_cast<uint64_t>(c.cursor_column));
+        if (c.history_after) {
+            ASSERT_EQ(history_count(), c.history_after->size());
+            for (size_t i = 0; i < c.history_after->size(); i++)
+                EXPECT_STREQ(history_entry(i), (*c.history_after)[i].c_str()) << "entry " << i;
+        }
+        if (c.listed) {
+            ASSERT_FALSE(g_listed.empty());
+            EXPECT_EQ(g_listed.back(), c.listed);
+        }
+        EXPECT_EQ(fw.pending_keys(), 0u) << "keys left over";
+        history_clear();
+        EXPECT_EQ(fw.outstanding_allocations(), blocks_before);
+    }
+
     sim::SimFirmware fw;
 };
 
 // ---------------------------------------------------------------------------- typing
-
-TEST_F(LineEditorTest, TypedLineIsReturnedAndShown) {
-    fw.push_text("hello world\r");
-    EXPECT_EQ(read(), "hello world");
-    EXPECT_EQ(row(0), "> hello world");
-    EXPECT_EQ(fw.screen().cursor_row(), 1u);
-    EXPECT_EQ(fw.screen().cursor_column(), 0u);
-    history_clear();
-    EXPECT_EQ(fw.outstanding_allocations(), 0);
-}
-
-TEST_F(LineEditorTest, LineFeedAlsoAccepts) {
-    fw.push_text("  ls  \n");
-    EXPECT_EQ(read(), "  ls  ");
-}
 
 TEST_F(LineEditorTest, PromptStartsWhereTheCursorIs) {
     fw.set_text_modes({{80, 25}});
@@ -160,16 +261,6 @@ TEST_F(LineEditorTest, PromptStartsWhereTheCursorIs) {
     fw.push_text("\r");
     EXPECT_EQ(read("p> "), "Qxy");
     EXPECT_EQ(row(0), "abcp> Qxy");
-}
-
-TEST_F(LineEditorTest, NonAsciiCharactersTakeOneCellEach) {
-    key(u'\u00e9');
-    key(u'\u4e2d');
-    key(u'x');
-    scan(kLeft, 0, 2);
-    key(u'!');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "\u00e9!\u4e2dx");
 }
 
 // ---------------------------------------------------------------------------- wrapping
@@ -268,131 +359,6 @@ TEST_F(LineEditorTest, LineExactlyFillingARowPutsTheCursorOnTheNext) {
 
 // ---------------------------------------------------------------------------- keys
 
-TEST_F(LineEditorTest, BackspaceDelAndDeleteKeys) {
-    fw.push_text("abcdef");
-    key(8);      // Backspace as the serial line sends it
-    key(0x7f);   // DEL deletes before the cursor too
-    scan(kLeft, 0, 2);
-    scan(kDel);  // Delete (scan 8) under the cursor
-    ctrl('d');   // Ctrl-D too
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "ab");
-}
-
-TEST_F(LineEditorTest, BackspaceAtStartAndDeleteAtEndDoNothing) {
-    fw.push_text("ab");
-    scan(kDel);
-    ctrl('d');
-    scan(kHome);
-    key(8);
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "ab");
-}
-
-TEST_F(LineEditorTest, ControlLetterMovesAndKills) {
-    fw.push_text("hello world");
-    ctrl('a');
-    key(u'[');
-    ctrl('e');
-    key(u']');
-    ctrl('b');
-    ctrl('b');
-    key(u'#');
-    ctrl('f');
-    key(u'$');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "[hello worl#d$]");
-
-    fw.push_text("one two three");
-    scan(kLeft, 0, 5);
-    ctrl('k');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "one two ");
-
-    fw.push_text("one two three");
-    scan(kLeft, 0, 5);
-    ctrl('u');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "three");
-}
-
-TEST_F(LineEditorTest, CtrlWDeletesSpacesThenTheWordBefore) {
-    fw.push_text("cp fs0:\\a\\b.txt   ");
-    ctrl('w');
-    fw.push_text("X\r");
-    EXPECT_EQ(read(), "cp X");
-}
-
-TEST_F(LineEditorTest, WordMotionWithCtrlArrowsAndAltLetters) {
-    extended_input();
-    fw.push_text("cd fs0:\\efi\\boot \"a b\"");
-    scan(kLeft, kCtrl);  // skips the quote: before b
-    key(u'1');
-    scan(kLeft, kCtrl);  // before 1b
-    scan(kLeft, kCtrl);  // before a
-    key(u'2');
-    key(u'b', kAlt);     // before 2a
-    key(u'b', kAlt);     // skips quote and space: before boot
-    key(u'3');
-    scan(kHome);
-    scan(kRight, kCtrl);  // after cd
-    key(u'4');
-    key(u'f', kAlt);      // after fs0:
-    key(u'5');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "cd4 fs0:5\\efi\\3boot \"2a 1b\"");
-}
-
-TEST_F(LineEditorTest, OtherAltLettersAndSpecialKeysAreIgnored) {
-    extended_input();
-    fw.push_text("ab");
-    key(u'x', kAlt);
-    scan(kInsert);
-    scan(kPageUp);
-    scan(kF1);
-    key(7);   // Ctrl-G outside search
-    key(0x0f);
-    fw.push_text("c\r");
-    EXPECT_EQ(read(), "abc");
-}
-
-TEST_F(LineEditorTest, AltGrSymbolsAreStillTyped) {
-    extended_input();
-    fw.push_text("cd fs0:");
-    key(u'\\', efi::kShiftStateValid | efi::kRightAltPressed);
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "cd fs0:\\");
-}
-
-TEST_F(LineEditorTest, ControlWithLetterOverExtendedInput) {
-    extended_input();
-    fw.push_text("abc");
-    key(u'a', kCtrl);  // Ctrl+a from a local keyboard: Home
-    key(u'>');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), ">abc");
-}
-
-TEST_F(LineEditorTest, EscapeClearsTheLine) {
-    fw.push_text("garbage");
-    key(27);
-    fw.push_text("ls");
-    scan(0x17);  // ESC as a scan code (a lone ESC over serial)
-    fw.push_text("ver\r");
-    EXPECT_EQ(read(), "ver");
-    EXPECT_EQ(row(0), "> ver");
-}
-
-TEST_F(LineEditorTest, CtrlCReturnsNoneAfterTheText) {
-    fw.push_text("abc");
-    scan(kHome);
-    key(3);
-    EXPECT_EQ(read(), std::nullopt);
-    EXPECT_EQ(row(0), "> abc^C");
-    EXPECT_EQ(fw.screen().cursor_row(), 1u);
-    EXPECT_EQ(history_count(), 0u);
-}
-
 TEST_F(LineEditorTest, CtrlLClearsAndRedrawsAtTheTop) {
     fw.run([] { console_write_text("old output\nmore\n"); });
     fw.push_text("abc");
@@ -408,28 +374,6 @@ TEST_F(LineEditorTest, CtrlLClearsAndRedrawsAtTheTop) {
 
 // ---------------------------------------------------------------------------- history
 
-TEST_F(LineEditorTest, UpAndDownWithTheSavedLine) {
-    history_add("first");
-    history_add("second");
-    history_add("third");
-    fw.push_text("half");
-    scan(kUp);
-    scan(kUp);
-    scan(kDown);
-    scan(kDown);
-    fw.push_text("!\r");
-    EXPECT_EQ(read(), "half!");
-
-    scan(kUp, 0, 5);  // stays at the oldest
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "first");
-
-    // Both accepted lines were added: first second third half! first
-    scan(kUp, 0, 2);
-    fw.push_text("X\r");
-    EXPECT_EQ(read(), "half!X");
-}
-
 TEST_F(LineEditorTest, HistoryEntryReplacesAndCursorGoesToItsEnd) {
     narrow(20, 10);
     history_add("short");
@@ -441,37 +385,6 @@ TEST_F(LineEditorTest, HistoryEntryReplacesAndCursorGoesToItsEnd) {
     EXPECT_EQ(shot_row(0), "> short");
     EXPECT_EQ(shot_row(1), "");
     EXPECT_EQ(shot().cursor_column(), 7u);
-}
-
-TEST_F(LineEditorTest, DownWithoutBrowsingAndEmptyHistory) {
-    scan(kDown);
-    scan(kUp);
-    fw.push_text("x\r");
-    EXPECT_EQ(read(), "x");
-}
-
-TEST_F(LineEditorTest, AcceptedLinesGoToTheHistoryOnce) {
-    fw.push_text("ls\r");
-    read();
-    fw.push_text("ls\r");
-    read();
-    fw.push_text("   \r");
-    EXPECT_EQ(read(), "   ");
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "");
-    EXPECT_EQ(history_count(), 1u);
-    EXPECT_STREQ(history_entry(0), "ls");
-}
-
-TEST_F(LineEditorTest, WithoutHistoryUpDownAndCtrlRDoNothing) {
-    history_add("old");
-    fw.push_text("ab");
-    scan(kUp);
-    scan(kDown);
-    ctrl('r');
-    fw.push_text("c\r");
-    EXPECT_EQ(read("? ", false), "abc");
-    EXPECT_EQ(history_count(), 1u);
 }
 
 // ---------------------------------------------------------------------------- search
@@ -506,43 +419,96 @@ TEST_F(LineEditorTest, ReverseSearchBackspaceAndNoMatch) {
     EXPECT_EQ(row(0), "> beta");
 }
 
-TEST_F(LineEditorTest, ReverseSearchCtrlRPastTheOldestKeepsTheMatch) {
-    history_add("make a");
-    history_add("make b");
-    ctrl('r');
-    fw.push_text("make");
-    ctrl('r');
-    ctrl('r');
-    ctrl('r');
-    scan(kLeft);  // another key: ends the search, the key is used up
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "make a");
+// ---------------------------------------------------------------------------- the editing table
+
+std::vector<KeyCase> editing_cases() {
+    return {
+        // typing
+        {.name = "TypedLineIsReturnedAndShown",
+         .reads = {{"hello world\r", "hello world"}},
+         .rows = {{0, "> hello world"}},
+         .cursor_row = 1,
+         .cursor_column = 0},
+        {.name = "LineFeedAlsoAccepts", .reads = {{"  ls  \n", "  ls  "}}},
+        {.name = "NonAsciiCharactersTakeOneCellEach",
+         .reads = {{"\u00e9\u4e2dx{Left*2}!\r", "\u00e9!\u4e2dx"}}},
+        // keys
+        {.name = "BackspaceDelAndDeleteKeys",  // BS as a serial line sends it, DEL, Delete, Ctrl-D
+         .reads = {{"abcdef{BS}{DEL}{Left*2}{Del}{^d}\r", "ab"}}},
+        {.name = "BackspaceAtStartAndDeleteAtEndDoNothing", .reads = {{"ab{Del}{^d}{Home}{BS}\r", "ab"}}},
+        {.name = "ControlLetterMovesAndKills",
+         .reads = {{"hello world{^a}[{^e}]{^b}{^b}#{^f}$\r", "[hello worl#d$]"},
+                   {"one two three{Left*5}{^k}\r", "one two "},
+                   {"one two three{Left*5}{^u}\r", "three"}}},
+        {.name = "CtrlWDeletesSpacesThenTheWordBefore", .reads = {{"cp fs0:\\a\\b.txt   {^w}X\r", "cp X"}}},
+        // Ctrl-Left skips the quote (before b), then before 1b, before a; Alt-b before 2a,
+        // then across quote and space before boot; Ctrl-Right after cd, Alt-f after fs0:.
+        {.name = "WordMotionWithCtrlArrowsAndAltLetters",
+         .reads = {{"cd fs0:\\efi\\boot \"a b\"{C-Left}1{C-Left}{C-Left}2{M-b}{M-b}3{Home}{C-Right}4{M-f}5\r",
+                    "cd4 fs0:5\\efi\\3boot \"2a 1b\""}},
+         .extended = true},
+        {.name = "OtherAltLettersAndSpecialKeysAreIgnored",  // ^g outside search
+         .reads = {{"ab{M-x}{Ins}{PgUp}{F1}{^g}{^o}c\r", "abc"}},
+         .extended = true},
+        {.name = "AltGrSymbolsAreStillTyped", .reads = {{"cd fs0:{AltGr-\\}\r", "cd fs0:\\"}}, .extended = true},
+        {.name = "ControlWithLetterOverExtendedInput",  // Ctrl+a from a local keyboard: Home
+         .reads = {{"abc{C-a}>\r", ">abc"}},
+         .extended = true},
+        {.name = "EscapeClearsTheLine", .reads = {{"garbage{ESC}ls{EscScan}ver\r", "ver"}}, .rows = {{0, "> ver"}}},
+        {.name = "CtrlCReturnsNoneAfterTheText",
+         .reads = {{"abc{Home}{^c}", std::nullopt}},
+         .rows = {{0, "> abc^C"}},
+         .cursor_row = 1,
+         .history_after = std::vector<std::string>{}},
+        // history
+        {.name = "UpAndDownWithTheSavedLine",
+         .reads = {{"half{Up}{Up}{Down}{Down}!\r", "half!"},
+                   {"{Up*5}\r", "first"},  // stays at the oldest
+                   // both accepted lines were added: first second third half! first
+                   {"{Up*2}X\r", "half!X"}},
+         .history = {"first", "second", "third"}},
+        {.name = "DownWithoutBrowsingAndEmptyHistory", .reads = {{"{Down}{Up}x\r", "x"}}},
+        {.name = "AcceptedLinesGoToTheHistoryOnce",
+         .reads = {{"ls\r", "ls"}, {"ls\r", "ls"}, {"   \r", "   "}, {"\r", ""}},
+         .history_after = std::vector<std::string>{"ls"}},
+        {.name = "WithoutHistoryUpDownAndCtrlRDoNothing",
+         .reads = {{"ab{Up}{Down}{^r}c\r", "abc"}},
+         .history = {"old"},
+         .prompt = "? ",
+         .use_history = false,
+         .history_after = std::vector<std::string>{"old"}},
+        // search
+        {.name = "ReverseSearchCtrlRPastTheOldestKeepsTheMatch",  // another key ends the search, used up
+         .reads = {{"{^r}make{^r}{^r}{^r}{Left}\r", "make a"}},
+         .history = {"make a", "make b"}},
+        {.name = "ReverseSearchCancelLeavesEmptyLine",  // ESC, Ctrl-G, Ctrl-C
+         .reads = {{"typed{^r}l{ESC}ok\r", "ok"}, {"typed{^r}l{^g}ok\r", "ok"}, {"typed{^r}l{^c}ok\r", "ok"}},
+         .history = {"ls"}},
+        {.name = "ReverseSearchWithMultiByteQuery",
+         .reads = {{"{^r}\u00e9t{BS}{BS}\u00e9\r\r", "echo \u00e9t\u00e9"}},
+         .history = {"echo \u00e9t\u00e9", "echo ete"}},
+        // bad input
+        {.name = "ConsoleReportingZeroColumns",
+         .reads = {{"abc{Left}X\t\r", "abXc"}},
+         .columns = 0,
+         .screen_rows = 0},
+        {.name = "PromptWithLineBreaksAndControlCharacters",
+         .reads = {{"x\r", "x"}},
+         .prompt = "first line\nname\t? ",
+         .rows = {{0, "first line"}, {1, "name ? x"}}},
+        // Overlong forms of 0x12 and NUL: each byte of one is malformed on its own.
+        {.name = "OverlongUtf8InHistoryBringsNoControlCharacters",
+         .reads = {{"{Up}\r", "a\xef\xbf\xbd\xef\xbf\xbd" "b\xef\xbf\xbd\xef\xbf\xbd" "c"}},
+         .history = {"a\xc0\x92" "b\xc0\x80" "c"}},
+        {.name = "NullPrompt", .reads = {{"x\r", "x"}}, .prompt = nullptr},
+    };
 }
 
-TEST_F(LineEditorTest, ReverseSearchCancelLeavesEmptyLine) {
-    history_add("ls");
-    for (char16_t cancel : {char16_t(27), char16_t(7), char16_t(3)}) {
-        fw.push_text("typed");
-        ctrl('r');
-        fw.push_text("l");
-        key(cancel);
-        fw.push_text("ok\r");
-        EXPECT_EQ(read(), "ok") << "cancel key " << int(cancel);
-    }
-}
+class LineEditorKeys : public LineEditorTest, public ::testing::WithParamInterface<KeyCase> {};
 
-TEST_F(LineEditorTest, ReverseSearchWithMultiByteQuery) {
-    history_add("echo \u00e9t\u00e9");
-    history_add("echo ete");
-    ctrl('r');
-    key(u'\u00e9');
-    key(u't');
-    key(8);
-    key(8);
-    key(u'\u00e9');
-    fw.push_text("\r\r");
-    EXPECT_EQ(read(), "echo \u00e9t\u00e9");
-}
+TEST_P(LineEditorKeys, ReadsTheLine) { run_case(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Editing, LineEditorKeys, ::testing::ValuesIn(editing_cases()), case_name);
 
 // ---------------------------------------------------------------------------- completion
 
@@ -568,44 +534,92 @@ protected:
     }
 };
 
-TEST_F(CompletionTest, OneCandidateCompletesWithASpace) {
-    g_dirs[""] = {};
-    fw.push_text("ma\t");
-    fw.push_text("x\r");
-    EXPECT_EQ(read(), "map x");
+std::vector<KeyCase> completion_cases() {
+    return {
+        {.name = "OneCandidateCompletesWithASpace", .reads = {{"ma\tx\r", "map x"}}, .empty_current_directory = true},
+        {.name = "DirectoryCompletesWithoutSpace",
+         .reads = {{"cd fs0:\\ef\t\r", "cd fs0:\\efi\\"}},
+         .listed = "fs0:\\"},
+        {.name = "VolumeCompletesWithoutSpace", .reads = {{"cd fs1\t\r", "cd fs1:"}}},
+        {.name = "NoCandidateChangesNothing",
+         .reads = {{"zz\tq\r", "zzq"}, {"cat nothing\\here\t\r", "cat nothing\\here"}}},
+        {.name = "CompletionInTheMiddleKeepsTheRest",
+         .reads = {{"ma -r{Left*3}\t\r", "map  -r"}},
+         .empty_current_directory = true},
+        // 7 names, longest "mtool.EFI" (9) + 2 = 11 wide, 39 / 11 = 3 per row.
+        {.name = "SeveralCandidatesAreListedInColumns",
+         .reads = {{"m\t\r", "m"}},
+         .columns = 40,
+         .screen_rows = 20,
+         .rows = {{0, "> m"},
+                  {1, "map        memmap     menu.tsb"},
+                  {2, "mkdir      mkimage    mode"},
+                  {3, "mtool.EFI"},
+                  {4, "> m"}},
+         .cursor_row = 5},
+        {.name = "ListingShowsLastComponents",
+         .reads = {{"dir fs0:\\efi\\\t\r", "dir fs0:\\efi\\"}},
+         .rows = {{1, "boot\\      shell.efi  tools\\"}, {2, "> dir fs0:\\efi\\"}}},
+    };
 }
 
-TEST_F(CompletionTest, DirectoryCompletesWithoutSpace) {
-    fw.push_text("cd fs0:\\ef\t");
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "cd fs0:\\efi\\");
-    EXPECT_EQ(g_listed.back(), "fs0:\\");
+class CompletionKeys : public CompletionTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(CompletionKeys, ReadsTheLine) {
+    if (GetParam().empty_current_directory) g_dirs[""] = {};
+    run_case(GetParam());
 }
 
-TEST_F(CompletionTest, VolumeCompletesWithoutSpace) {
-    fw.push_text("cd fs1\t\r");
-    EXPECT_EQ(read(), "cd fs1:");
+INSTANTIATE_TEST_SUITE_P(Completion, CompletionKeys, ::testing::ValuesIn(completion_cases()), case_name);
+
+// What collect_completions offers for a line, sorted; optionally the last directory listed.
+struct CandidateCase {
+    const char* name;
+    const char* line;
+    std::vector<std::string> offered;
+    bool sources = true;  // false: no volumes or files, commands only
+    const char* listed = nullptr;
+};
+
+void PrintTo(const CandidateCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<CandidateCase> candidate_cases() {
+    const std::vector<std::string> m = {"map", "memmap", "menu.tsb", "mkdir", "mkimage", "mode", "mtool.EFI"};
+    return {
+        {.name = "CommandWord", .line = "m", .offered = m},
+        // Volumes need a non-empty word; files need .tsb or .efi with a name before it.
+        {.name = "EmptyCommandWord",
+         .line = "",
+         .offered = {"cd", "cls", "efi\\", "map", "memmap", "menu.tsb", "mkdir", "mkimage", "mode", "mtool.EFI",
+                     "startup.tsb"}},
+        {.name = "CommandWordVolumes", .line = "F", .offered = {"fs0:", "fs1:"}},
+        {.name = "CommandWordAfterSpacesAndQuote", .line = "  \"m", .offered = m},
+        {.name = "ArgumentWordsOfferAllFilesButNoCommands",
+         .line = "type m",
+         .offered = {"Manual.txt", "menu.tsb", "mtool.EFI"}},
+        {.name = "ArgumentInADirectory",
+         .line = "dir fs0:\\efi\\",
+         .offered = {"fs0:\\efi\\boot\\", "fs0:\\efi\\shell.efi", "fs0:\\efi\\tools\\"}},
+        {.name = "ArgumentInAnUnknownDirectory", .line = "dir fs0:/efi/S", .offered = {}, .listed = "fs0:/efi/"},
+        {.name = "WithoutSourcesOnlyCommandsComplete", .line = "ma", .offered = {"map"}, .sources = false},
+        {.name = "WithoutSourcesNoVolumes", .line = "fs", .offered = {}, .sources = false},
+    };
 }
 
-TEST_F(CompletionTest, CommandWordCandidates) {
-    EXPECT_EQ(candidates("m"),
-              (std::vector<std::string>{"map", "memmap", "menu.tsb", "mkdir", "mkimage", "mode",
-                                        "mtool.EFI"}));
-    // Volumes need a non-empty word; files need .tsb or .efi with a name before it.
-    EXPECT_EQ(candidates(""),
-              (std::vector<std::string>{"cd", "cls", "efi\\", "map", "memmap", "menu.tsb", "mkdir",
-                                        "mkimage", "mode", "mtool.EFI", "startup.tsb"}));
-    EXPECT_EQ(candidates("F"), (std::vector<std::string>{"fs0:", "fs1:"}));
-    EXPECT_EQ(candidates("  \"m"), candidates("m"));
+class CompletionCandidates : public CompletionTest, public ::testing::WithParamInterface<CandidateCase> {};
+
+TEST_P(CompletionCandidates, Offered) {
+    const CandidateCase& c = GetParam();
+    if (!c.sources) set_completion_sources(nullptr);
+    EXPECT_EQ(candidates(c.line), c.offered);
+    if (c.listed) {
+        ASSERT_FALSE(g_listed.empty());
+        EXPECT_EQ(g_listed.back(), c.listed);
+    }
 }
 
-TEST_F(CompletionTest, ArgumentWordsOfferAllFilesButNoCommands) {
-    EXPECT_EQ(candidates("type m"), (std::vector<std::string>{"Manual.txt", "menu.tsb", "mtool.EFI"}));
-    EXPECT_EQ(candidates("dir fs0:\\efi\\"),
-              (std::vector<std::string>{"fs0:\\efi\\boot\\", "fs0:\\efi\\shell.efi", "fs0:\\efi\\tools\\"}));
-    EXPECT_EQ(candidates("dir fs0:/efi/S"), (std::vector<std::string>{}));  // not listed: unknown dir
-    EXPECT_EQ(g_listed.back(), "fs0:/efi/");
-}
+INSTANTIATE_TEST_SUITE_P(Completion, CompletionCandidates, ::testing::ValuesIn(candidate_cases()),
+                         [](const ::testing::TestParamInfo<CandidateCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CompletionTest, QuotedWordStartsAfterTheQuote) {
     g_dirs["fs0:\\"] = {{"My Files", true}, {"Music", true}};
@@ -626,48 +640,6 @@ TEST_F(CompletionTest, CommonPrefixExtendsTheWord) {
     g_dirs["fs0:\\"] = {{"Program Files", true}, {"programs", true}};
     fw.push_text("cd fs0:\\p\t\r");
     EXPECT_EQ(read(), "cd fs0:\\Program");
-}
-
-TEST_F(CompletionTest, SeveralCandidatesAreListedInColumns) {
-    narrow(40, 20);
-    fw.push_text("m\t");
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "m");
-    // 7 names, longest "mtool.EFI" (9) + 2 = 11 wide, 39 / 11 = 3 per row.
-    EXPECT_EQ(row(0), "> m");
-    EXPECT_EQ(row(1), "map        memmap     menu.tsb");
-    EXPECT_EQ(row(2), "mkdir      mkimage    mode");
-    EXPECT_EQ(row(3), "mtool.EFI");
-    EXPECT_EQ(row(4), "> m");
-    EXPECT_EQ(fw.screen().cursor_row(), 5u);
-}
-
-TEST_F(CompletionTest, ListingShowsLastComponents) {
-    fw.push_text("dir fs0:\\efi\\\t\r");
-    read();
-    EXPECT_EQ(row(1), "boot\\      shell.efi  tools\\");
-    EXPECT_EQ(row(2), "> dir fs0:\\efi\\");
-}
-
-TEST_F(CompletionTest, NoCandidateChangesNothing) {
-    fw.push_text("zz\tq\r");
-    EXPECT_EQ(read(), "zzq");
-    fw.push_text("cat nothing\\here\t\r");
-    EXPECT_EQ(read(), "cat nothing\\here");
-}
-
-TEST_F(CompletionTest, CompletionInTheMiddleKeepsTheRest) {
-    g_dirs[""] = {};
-    fw.push_text("ma -r");
-    scan(kLeft, 0, 3);
-    fw.push_text("\t\r");
-    EXPECT_EQ(read(), "map  -r");
-}
-
-TEST_F(CompletionTest, WithoutSourcesOnlyCommandsComplete) {
-    set_completion_sources(nullptr);
-    EXPECT_EQ(candidates("ma"), (std::vector<std::string>{"map"}));
-    EXPECT_EQ(candidates("fs"), (std::vector<std::string>{}));
 }
 
 TEST_F(CompletionTest, HugeDirectoryListing) {
@@ -716,46 +688,47 @@ TEST_F(MenuTest, DigitChoosesAtOnce) {
     EXPECT_EQ(row(4), "Up/Down + Enter to choose, ESC to cancel.");
 }
 
-TEST_F(MenuTest, DigitAboveTheCountIsIgnored) {
-    key(u'7');
-    key(u'0');
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 1), 1);
+// Menus shown one after another: the keys pushed before each and the item it returns.
+struct MenuStep {
+    const char* keys;
+    std::vector<const char*> items;
+    int timeout, preselected, chosen;
+};
+struct MenuCase {
+    const char* name;
+    std::vector<MenuStep> steps;
+};
+
+void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<MenuCase> menu_cases() {
+    const std::vector<const char*> ab = {"a", "b"}, abc = {"a", "b", "c"};
+    return {
+        {"DigitAboveTheCountIsIgnored", {{"70\r", ab, 0, 1, 1}}},
+        {"ArrowsHomeEndAndTheirLimits",
+         {{"{Down*5}\r", abc, 0, 1, 3}, {"{Up*5}\r", abc, 0, 3, 1}, {"{End}{Up}\r", abc, 0, 1, 2},
+          {"{Home}\r", abc, 0, 3, 1}}},
+        // The countdown chooses "nothing" too.
+        {"NoDefaultMeansNothingSelected", {{"\r", ab, 0, 0, 0}, {"", ab, 2, 0, 0}, {"{Down}\r", ab, 0, 0, 1}}},
+        {"EscapeCancelsAndCtrlCInterrupts",
+         {{"{ESC}", {"a"}, 0, 1, 0}, {"{EscScan}", {"a"}, 0, 1, 0}, {"{^c}", {"a"}, 3, 1, -1}}},
+    };
 }
 
-TEST_F(MenuTest, ArrowsHomeEndAndTheirLimits) {
-    scan(kDown, 0, 5);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 1), 3);
-    scan(kUp, 0, 5);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 3), 1);
-    scan(kEnd);
-    scan(kUp);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 1), 2);
-    scan(kHome);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b", "c"}, 0, 3), 1);
+class MenuKeys : public MenuTest, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenuKeys, Chooses) {
+    const MenuCase& c = GetParam();
+    for (size_t i = 0; i < c.steps.size(); i++) {
+        const MenuStep& step = c.steps[i];
+        press(fw, step.keys);
+        EXPECT_EQ(show(step.items, step.timeout, step.preselected), step.chosen) << "menu " << i + 1;
+    }
+    EXPECT_EQ(fw.pending_keys(), 0u) << "keys left over";
 }
 
-TEST_F(MenuTest, NoDefaultMeansNothingSelected) {
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 0), 0);
-    EXPECT_EQ(show({"a", "b"}, 2, 0), 0);  // the countdown chooses "nothing" too
-    scan(kDown);
-    key(u'\r');
-    EXPECT_EQ(show({"a", "b"}, 0, 0), 1);
-}
-
-TEST_F(MenuTest, EscapeCancelsAndCtrlCInterrupts) {
-    key(27);
-    EXPECT_EQ(show({"a"}, 0, 1), 0);
-    scan(0x17);
-    EXPECT_EQ(show({"a"}, 0, 1), 0);
-    key(3);
-    EXPECT_EQ(show({"a"}, 3, 1), -1);
-}
+INSTANTIATE_TEST_SUITE_P(Menu, MenuKeys, ::testing::ValuesIn(menu_cases()),
+                         [](const ::testing::TestParamInfo<MenuCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MenuTest, NoItemsGivesZero) {
     EXPECT_EQ(show({}, 5, 1), 0);
@@ -870,41 +843,10 @@ TEST_F(LineEditorTest, HomeOnAHugeLineShowsItsStart) {
     EXPECT_EQ(fw.screen().cursor_row(), 5u);
 }
 
-TEST_F(LineEditorTest, ConsoleReportingZeroColumns) {
-    fw.set_text_modes({{80, 25}, {0, 0}});
-    fw.set_current_mode(1);
-    fw.push_text("abc");
-    scan(kLeft);
-    key(u'X');
-    key(u'\t');
-    fw.push_text("\r");
-    EXPECT_EQ(read(), "abXc");
-}
-
 TEST_F(LineEditorTest, QueryModeFailing) {
     fw.set_query_mode_fails(true);
     fw.push_text("abc\r");
     EXPECT_EQ(read(), "abc");
-}
-
-TEST_F(LineEditorTest, PromptWithLineBreaksAndControlCharacters) {
-    fw.push_text("x\r");
-    EXPECT_EQ(read("first line\nname\t? "), "x");
-    EXPECT_EQ(row(0), "first line");
-    EXPECT_EQ(row(1), "name ? x");
-}
-
-TEST_F(LineEditorTest, OverlongUtf8InHistoryBringsNoControlCharacters) {
-    history_add("a\xc0\x92" "b\xc0\x80" "c");  // overlong forms of 0x12 and NUL
-    scan(kUp);
-    fw.push_text("\r");
-    // Each byte of an overlong form is malformed on its own.
-    EXPECT_EQ(read(), "a\xef\xbf\xbd\xef\xbf\xbd" "b\xef\xbf\xbd\xef\xbf\xbd" "c");
-}
-
-TEST_F(LineEditorTest, NullPrompt) {
-    fw.push_text("x\r");
-    EXPECT_EQ(read(nullptr), "x");
 }
 
 }  // namespace
