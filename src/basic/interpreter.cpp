@@ -416,24 +416,11 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
     return kExecDone;
 }
 
-void stall_ms(uint64_t ms) {
-    if (efi::BootServices* bs = boot_services()) bs->stall(ms * 1000);
-}
-
 [[gnu::noinline]] ExecResult exec_sleep(ScriptEngine* e, const Statement* s) {
     int64_t ms;
     if (!eval_number(e, s->args[0], &ms)) return failed(e);
     if (ms < 0) ms = 0;
-    uint64_t start = milliseconds();
-    uint64_t end = start + static_cast<uint64_t>(ms);
-    if (end < start) end = ~0ull;
-    for (;;) {
-        uint64_t now = milliseconds();
-        if (now >= end) break;
-        uint64_t left = end - now;
-        stall_ms(left < 20 ? left : 20);
-        if (!check_break(e, s->line)) return failed(e);
-    }
+    if (!sleep_interruptible(static_cast<uint64_t>(ms)) && !check_break(e, s->line)) return failed(e);
     return kExecDone;
 }
 
@@ -517,8 +504,13 @@ ExecResult exec_statement(ScriptEngine* e, const Statement* s) {
         case kStmtLocate: return exec_locate(e, s);
         case kStmtPause: return exec_pause(e, s);
         case kStmtSleep: return exec_sleep(e, s);
-        default: return exec_other(e, s);
+        case kStmtDim:
+        case kStmtLocal:
+        case kStmtRun:
+        case kStmtCls:
+        case kStmtDefinition: return exec_other(e, s);
     }
+    return exec_other(e, s);
 }
 
 int32_t find_label(const StatementList* list, const char* name) {
