@@ -4,7 +4,11 @@
 //
 //   tarn-sim [--volume DIR]... [--keep-volumes] [--] [SHELL ARGUMENTS...]
 //
-// Without --volume the current folder is the boot volume.
+// Without --volume the current folder is the boot volume. The shell gets the arguments
+// exactly, through the Shell Parameters protocol, and as load options quoted the way the
+// shell splits command lines. With standard output not a terminal (a pipe or a file) the
+// console is written as plain text: LF line ends, no colours or cursor movement. The exit
+// status is the shell's.
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -21,8 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
 #include "shell/entry.h"
 #include "sim.h"
+#include "sim_text.h"
+#include "uefi/guids.h"
+#include "uefi/protocols.h"
 #include "volumes.h"
 
 namespace fs = std::filesystem;
@@ -239,12 +247,42 @@ void write_back(sim::SimFirmware& fw, const HostVolume& v) {
     }
 }
 
+// One argument as the shell's command-line splitting reads it back: quoted when it is
+// empty or holds a blank, '>' or a quote, with each inner quote doubled.
 std::u16string quote_argument(const std::string& arg) {
-    std::u16string out;
-    bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
-    if (quote) out += u'"';
-    for (unsigned char c : arg) out += static_cast<char16_t>(c);
-    if (quote) out += u'"';
+    std::u16string text = sim::to_u16(arg);
+    bool quote = text.empty() || text.find_first_of(u" \t\">") != std::u16string::npos;
+    if (!quote) return text;
+    std::u16string out = u"\"";
+    for (char16_t c : text) {
+        out += c;
+        if (c == u'"') out += u'"';
+    }
+    return out + u"\"";
+}
+
+// The words of the command line in UCS-2, kept alive for the Shell Parameters protocol.
+struct ShellArguments {
+    std::vector<std::u16string> words;
+    std::vector<tarn::efi::Char16*> argv;
+    tarn::efi::ShellParameters protocol{};
+
+    void install(sim::SimFirmware& fw, const std::vector<std::string>& args) {
+        words.push_back(u"tarn");
+        for (const std::string& a : args) words.push_back(sim::to_u16(a));
+        for (std::u16string& w : words) argv.push_back(reinterpret_cast<tarn::efi::Char16*>(w.data()));
+        protocol.argv = argv.data();
+        protocol.argc = argv.size();
+        tarn::efi::Handle image = fw.image_handle();
+        fw.handles().install(&image, tarn::efi::kShellParametersProtocolGuid, &protocol);
+    }
+};
+
+// Console text for a pipe or a file: lines end in LF alone, so carriage returns go.
+std::string plain_text(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out.push_back(c);
     return out;
 }
 
@@ -305,15 +343,22 @@ int main(int argc, char** argv) {
     std::u16string options = u"tarn";
     for (auto& a : shell_args) options += u" " + quote_argument(a);
     fw.set_load_options(options);
+    ShellArguments arguments;
+    arguments.install(fw, shell_args);
 
+    const bool terminal = isatty(STDOUT_FILENO);
     sim::SimFirmware::ConsoleListener listener;
-    listener.text = [](const char16_t* t) { put(utf8_of(t)); };
-    listener.attribute = [](uint8_t a) { put(ansi_attribute(a)); };
-    listener.clear = [] { put("\x1b[2J\x1b[H"); };
-    listener.cursor = [](uint64_t c, uint64_t r) {
-        put("\x1b[" + std::to_string(r + 1) + ";" + std::to_string(c + 1) + "H");
-    };
-    listener.cursor_visible = [](bool v) { put(v ? "\x1b[?25h" : "\x1b[?25l"); };
+    if (terminal) {
+        listener.text = [](const char16_t* t) { put(utf8_of(t)); };
+        listener.attribute = [](uint8_t a) { put(ansi_attribute(a)); };
+        listener.clear = [] { put("\x1b[2J\x1b[H"); };
+        listener.cursor = [](uint64_t c, uint64_t r) {
+            put("\x1b[" + std::to_string(r + 1) + ";" + std::to_string(c + 1) + "H");
+        };
+        listener.cursor_visible = [](bool v) { put(v ? "\x1b[?25h" : "\x1b[?25l"); };
+    } else {
+        listener.text = [](const char16_t* t) { put(plain_text(utf8_of(t))); };
+    }
     fw.set_console_listener(listener);
 
     // Virtual time follows real time while the shell waits for keys.
@@ -341,7 +386,7 @@ int main(int argc, char** argv) {
     g_terminal.enter_raw();
     tarn::efi::Status status = 0;
     auto result = fw.run([&] { status = tarn::entry(fw.image_handle(), fw.system_table()); });
-    put("\x1b[0m\x1b[?25h");
+    if (terminal) put("\x1b[0m\x1b[?25h");
     g_terminal.leave_raw();
 
     if (!keep)

@@ -2,6 +2,7 @@
 #pragma once
 #include <stdarg.h>
 #include "basic/program.h"
+#include "runtime/memory.h"
 #include "runtime/string_buffer.h"
 
 namespace tarn {
@@ -35,10 +36,8 @@ constexpr uint64_t kEngineMessageSize = 256;
 struct ScriptEngine {
     Scope globals;
     CallFrame* frame;              // current call, null at top level
-    Procedure** procedures;
-    int32_t procedure_count;
-    Program** kept;                // prompt programs that defined procedures
-    int32_t kept_count;
+    Vector<Procedure*> procedures;
+    Vector<Program*> kept;         // prompt programs that defined procedures
     int64_t err;                   // ERR: exit code of the last shell command
     int32_t argc;
     char** argv;                   // owned copies; argv[0] is the script path or -c text
@@ -54,8 +53,6 @@ struct ScriptEngine {
     DirListing dir_listing;
     uint64_t random_state;
     // Bookkeeping of this implementation.
-    int32_t procedure_capacity;
-    int32_t kept_capacity;
     int32_t flow_line;             // line of the last GOTO, EXIT, CONTINUE or RETURN
     bool interrupted;              // the pending error came from Ctrl-C
     uint64_t resolve_key;          // changes whenever cached name resolutions may be stale

@@ -258,8 +258,8 @@ bool eval(ScriptEngine* e, const Expr* x, Value* out) {
         case kExprCall: return eval_call(e, x, out);
         case kExprUnary: return eval_unary(e, x, out);
         case kExprBinary: return eval_binary(e, x, out);
-        default: return engine_error(e, x->line, "internal error: not an expression");
     }
+    return engine_error(e, x->line, "internal error: not an expression");
 }
 
 bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {

@@ -416,24 +416,11 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
     return kExecDone;
 }
 
-void stall_ms(uint64_t ms) {
-    if (efi::BootServices* bs = boot_services()) bs->stall(ms * 1000);
-}
-
 [[gnu::noinline]] ExecResult exec_sleep(ScriptEngine* e, const Statement* s) {
     int64_t ms;
     if (!eval_number(e, s->args[0], &ms)) return failed(e);
     if (ms < 0) ms = 0;
-    uint64_t start = milliseconds();
-    uint64_t end = start + static_cast<uint64_t>(ms);
-    if (end < start) end = ~0ull;
-    for (;;) {
-        uint64_t now = milliseconds();
-        if (now >= end) break;
-        uint64_t left = end - now;
-        stall_ms(left < 20 ? left : 20);
-        if (!check_break(e, s->line)) return failed(e);
-    }
+    if (!sleep_interruptible(static_cast<uint64_t>(ms)) && !check_break(e, s->line)) return failed(e);
     return kExecDone;
 }
 
@@ -517,8 +504,13 @@ ExecResult exec_statement(ScriptEngine* e, const Statement* s) {
         case kStmtLocate: return exec_locate(e, s);
         case kStmtPause: return exec_pause(e, s);
         case kStmtSleep: return exec_sleep(e, s);
-        default: return exec_other(e, s);
+        case kStmtDim:
+        case kStmtLocal:
+        case kStmtRun:
+        case kStmtCls:
+        case kStmtDefinition: return exec_other(e, s);
     }
+    return exec_other(e, s);
 }
 
 int32_t find_label(const StatementList* list, const char* name) {
@@ -571,19 +563,14 @@ bool valid_procedures(ScriptEngine* e, Procedure** defined, int32_t n) {
 
 void add_procedure(ScriptEngine* e, Procedure* p) {
     bool replaced = false;
-    for (int32_t i = 0; i < e->procedure_count; i++) {
-        if (strcmp(e->procedures[i]->name, p->name) == 0) {
-            e->procedures[i] = p;
+    for (Procedure*& known : e->procedures) {
+        if (strcmp(known->name, p->name) == 0) {
+            known = p;
             replaced = true;
         }
     }
     if (replaced) return;
-    if (e->procedure_count == e->procedure_capacity) {
-        int32_t cap = e->procedure_capacity ? e->procedure_capacity * 2 : 16;
-        e->procedures = static_cast<Procedure**>(xresize(e->procedures, static_cast<uint64_t>(cap) * sizeof(Procedure*)));
-        e->procedure_capacity = cap;
-    }
-    e->procedures[e->procedure_count++] = p;
+    e->procedures.push(p);
 }
 
 // Registers the program's procedures (all or none). *registered tells whether any were.
@@ -700,8 +687,8 @@ bool engine_error(ScriptEngine* e, int32_t line, const char* format, ...) {
 }
 
 Procedure* find_procedure(ScriptEngine* e, const char* name) {
-    for (int32_t i = 0; i < e->procedure_count; i++)
-        if (strcmp(e->procedures[i]->name, name) == 0) return e->procedures[i];
+    for (Procedure* p : e->procedures)
+        if (strcmp(p->name, name) == 0) return p;
     return nullptr;
 }
 
@@ -902,7 +889,8 @@ bool run_command(ScriptEngine* e, int32_t line, Expr* const* args, int32_t count
 // ---- entry points ----
 
 ScriptEngine* engine_create(int argc, char** argv, bool interactive) {
-    ScriptEngine* e = static_cast<ScriptEngine*>(xallocate_zeroed(1, sizeof(ScriptEngine)));
+    // Value-initialised: every plain member zero, the arrays empty.
+    ScriptEngine* e = new (xallocate(sizeof(ScriptEngine)), PlacementTag{}) ScriptEngine();
     if (argc < 0 || !argv) argc = 0;
     e->argc = argc;
     e->argv = xallocate_array<char*>(static_cast<uint64_t>(argc) + 1);
@@ -927,16 +915,15 @@ void engine_destroy(ScriptEngine* e) {
         }
         release(e->frame_pool);
     }
-    release(e->procedures);
-    for (int32_t i = 0; i < e->kept_count; i++) {
-        free_program(e->kept[i]);
-        release(e->kept[i]);
+    for (Program* kept : e->kept) {
+        free_program(kept);
+        release(kept);
     }
-    release(e->kept);
     for (int32_t i = 0; i < e->argc; i++) release(e->argv[i]);
     release(e->argv);
     for (uint64_t i = 0; i < e->dir_listing.count; i++) release(e->dir_listing.names[i]);
     release(e->dir_listing.names);
+    e->~ScriptEngine();
     release(e);
 }
 
@@ -967,12 +954,7 @@ int run_text(ScriptEngine* e, const char* text, bool* incomplete) {
     bool registered = false;
     int code = run_program(e, program, nullptr, &registered);
     if (registered) {
-        if (e->kept_count == e->kept_capacity) {
-            int32_t cap = e->kept_capacity ? e->kept_capacity * 2 : 8;
-            e->kept = static_cast<Program**>(xresize(e->kept, static_cast<uint64_t>(cap) * sizeof(Program*)));
-            e->kept_capacity = cap;
-        }
-        e->kept[e->kept_count++] = program;
+        e->kept.push(program);
     } else {
         free_program(program);
         release(program);

@@ -35,17 +35,26 @@ template <class T> void grow_push(T*& data, int32_t& count, int32_t& capacity, c
     data[count++] = value;
 }
 
-// A list of expressions being collected, handed over as an exact-size array.
+// A list of expressions being collected; it frees them unless they are handed over.
 struct ExprList {
     Expr** data = nullptr;
     int32_t count = 0;
     int32_t capacity = 0;
-    void push(Expr* e) { grow_push(data, count, capacity, e); }
-    void discard() {
+    ExprList() = default;
+    ExprList(const ExprList&) = delete;
+    ExprList& operator=(const ExprList&) = delete;
+    ~ExprList() {
         for (int32_t i = 0; i < count; i++) free_expr(data[i]);
         release(data);
+    }
+    void push(Expr* e) { grow_push(data, count, capacity, e); }
+    // Hands the array over to its new owner.
+    Expr** take(int32_t* taken_count) {
+        Expr** taken = data;
+        *taken_count = count;
         data = nullptr;
         count = capacity = 0;
+        return taken;
     }
 };
 
@@ -56,6 +65,35 @@ char* lower_copy(const char* text) {
 }
 
 void free_list(StatementList* list);
+void free_statement(Statement* s);
+
+// Owns a node while it is being built: every early return frees it, and take() hands it
+// on once it is complete.
+template <class T, void (*Free)(T*)> class NodeOwner {
+public:
+    explicit NodeOwner(T* node = nullptr) : node_(node) {}
+    NodeOwner(const NodeOwner&) = delete;
+    NodeOwner& operator=(const NodeOwner&) = delete;
+    ~NodeOwner() { Free(node_); }
+    T* get() const { return node_; }
+    T* operator->() const { return node_; }
+    explicit operator bool() const { return node_ != nullptr; }
+    T* take() {
+        T* node = node_;
+        node_ = nullptr;
+        return node;
+    }
+    void reset(T* node) {
+        Free(node_);
+        node_ = node;
+    }
+
+private:
+    T* node_;
+};
+
+using ExprOwner = NodeOwner<Expr, free_expr>;
+using StatementOwner = NodeOwner<Statement, free_statement>;
 
 void free_statement(Statement* s) {
     if (!s) return;
@@ -196,7 +234,7 @@ void block_mismatch(Parser* p, int32_t code, const char* opener, const char* clo
 
 // ---- expressions ----
 
-Expr* new_expr(int32_t kind, int32_t line) {
+Expr* new_expr(ExprKind kind, int32_t line) {
     Expr* e = static_cast<Expr*>(xallocate_zeroed(1, sizeof(Expr)));
     e->kind = kind;
     e->line = line;
@@ -258,10 +296,7 @@ Expr* name_node(Parser* p, char* name, int32_t line, ExprList* args, bool call) 
     e->name = name;
     e->hash = name_hash(name);
     e->string_name = name_is_string(name);
-    e->args = args->data;
-    e->arg_count = args->count;
-    args->data = nullptr;
-    args->count = args->capacity = 0;
+    e->args = args->take(&e->arg_count);
     return checked_height(p, e);
 }
 
@@ -281,28 +316,23 @@ Expr* primary(Parser* p) {
             return e;
         }
         case kTokIdent: {
-            char* name = lower_copy(p->current.text);
+            Owned<char> name(lower_copy(p->current.text));
             advance(p);
             ExprList args;
             bool call = at(p, kTokLParen);
-            if (call && !argument_list(p, &args)) {
-                args.discard();
-                release(name);
-                return nullptr;
-            }
-            return name_node(p, name, line, &args, call);
+            if (call && !argument_list(p, &args)) return nullptr;
+            return name_node(p, name.take(), line, &args, call);
         }
         case kTokLParen: {
             advance(p);
-            Expr* e = expr(p);
+            ExprOwner e(expr(p));
             if (!e) return nullptr;
             if (!at(p, kTokRParen)) {
                 expected(p, "')'");
-                free_expr(e);
                 return nullptr;
             }
             advance(p);
-            return e;
+            return e.take();
         }
         case kTokRun:
             syntax_error(p, "RUN is a statement: use RUN$(...) to capture the output of a command");
@@ -323,22 +353,16 @@ bool enter_level(Parser* p) {
 }
 
 Expr* power(Parser* p) {
-    Expr* left = primary(p);
-    if (!left || !at(p, kTokCaret)) return left;
+    ExprOwner left(primary(p));
+    if (!left || !at(p, kTokCaret)) return left.take();
     int32_t line = p->current.line;
     advance(p);
     // The right operand nests like a sub-expression, so it holds a level too.
-    if (!enter_level(p)) {
-        free_expr(left);
-        return nullptr;
-    }
+    if (!enter_level(p)) return nullptr;
     Expr* right = power(p);
     p->expr_depth--;
-    if (!right) {
-        free_expr(left);
-        return nullptr;
-    }
-    return binary(p, kTokCaret, line, left, right);
+    if (!right) return nullptr;
+    return binary(p, kTokCaret, line, left.take(), right);
 }
 
 Expr* unary(Parser* p) {
@@ -360,7 +384,7 @@ using Level = Expr* (*)(Parser*);
 
 // One left-associative binary level.
 Expr* left_assoc(Parser* p, Level operand, const int32_t* ops) {
-    Expr* left = operand(p);
+    ExprOwner left(operand(p));
     while (left) {
         int32_t k = p->current.kind;
         bool match = false;
@@ -370,13 +394,10 @@ Expr* left_assoc(Parser* p, Level operand, const int32_t* ops) {
         int32_t line = p->current.line;
         advance(p);
         Expr* right = operand(p);
-        if (!right) {
-            free_expr(left);
-            return nullptr;
-        }
-        left = binary(p, k, line, left, right);
+        if (!right) return nullptr;
+        left.reset(binary(p, k, line, left.take(), right));
     }
-    return left;
+    return left.take();
 }
 
 constexpr int32_t kMulOps[] = {kTokStar, kTokSlash, kTokBackslash, kTokMod, 0};
@@ -416,7 +437,7 @@ Expr* expr(Parser* p) {
 
 // ---- statements ----
 
-Statement* new_statement(int32_t kind, int32_t line) {
+Statement* new_statement(StatementKind kind, int32_t line) {
     Statement* s = static_cast<Statement*>(xallocate_zeroed(1, sizeof(Statement)));
     s->kind = kind;
     s->line = line;
@@ -428,12 +449,7 @@ void set_name(Statement* s, char* name) {
     s->hash = name_hash(name);
 }
 
-void take_args(Statement* s, ExprList* list) {
-    s->args = list->data;
-    s->arg_count = list->count;
-    list->data = nullptr;
-    list->count = list->capacity = 0;
-}
+void take_args(Statement* s, ExprList* list) { s->args = list->take(&s->arg_count); }
 
 int32_t parse_block(Parser* p, StatementList* list, bool main_list);
 bool parse_statement(Parser* p, bool top_level, Statement** out);
@@ -461,54 +477,38 @@ bool call_arguments(Parser* p, Statement* s, ExprList* pre, bool have_parens) {
         return true;
     }
     ExprList list;
-    if (!at_statement_end(p) && !expression_list(p, &list)) {
-        list.discard();
-        return false;
-    }
+    if (!at_statement_end(p) && !expression_list(p, &list)) return false;
     take_args(s, &list);
     return true;
 }
 
 // Assignment or procedure call, starting at the identifier.
 Statement* assignment_or_call(Parser* p, int32_t line) {
-    char* name = lower_copy(p->current.text);
+    Owned<char> name(lower_copy(p->current.text));
     int32_t name_line = p->current.line;
     advance(p);
     ExprList args;
     bool parens = at(p, kTokLParen);
-    if (parens && !argument_list(p, &args)) {
-        args.discard();
-        release(name);
-        return nullptr;
-    }
+    if (parens && !argument_list(p, &args)) return nullptr;
     if (at(p, kTokEq)) {
         if (parens && args.count != 1) {
-            syntax_error(p, "array index expected: %s(index) = value", name);
-            args.discard();
-            release(name);
+            syntax_error(p, "array index expected: %s(index) = value", name.get());
             return nullptr;
         }
-        Expr* target = name_node(p, name, name_line, &args, parens);
+        ExprOwner target(name_node(p, name.take(), name_line, &args, parens));
         if (!target) return nullptr;
         advance(p);
         Expr* value = expr(p);
-        if (!value) {
-            free_expr(target);
-            return nullptr;
-        }
+        if (!value) return nullptr;
         Statement* s = new_statement(kStmtAssign, line);
-        s->expr[0] = target;
+        s->expr[0] = target.take();
         s->expr[1] = value;
         return s;
     }
-    Statement* s = new_statement(kStmtCall, line);
-    set_name(s, name);
-    if (!call_arguments(p, s, &args, parens)) {
-        args.discard();
-        free_statement(s);
-        return nullptr;
-    }
-    return s;
+    StatementOwner s(new_statement(kStmtCall, line));
+    set_name(s.get(), name.take());
+    if (!call_arguments(p, s.get(), &args, parens)) return nullptr;
+    return s.take();
 }
 
 // Statements separated by ':' up to the end of the line or ELSE (single-line IF).
@@ -541,11 +541,10 @@ Statement* if_statement(Parser* p, int32_t line) {
     advance(p);
     Expr* cond = expr(p);
     if (!cond) return nullptr;
-    Statement* s = new_statement(kStmtIf, line);
-    IfBranch* b = add_branch(s, cond);
+    StatementOwner s(new_statement(kStmtIf, line));
+    IfBranch* b = add_branch(s.get(), cond);
     if (!at(p, kTokThen)) {
         expected(p, "then");
-        free_statement(s);
         return nullptr;
     }
     advance(p);
@@ -554,21 +553,17 @@ Statement* if_statement(Parser* p, int32_t line) {
         if (++p->block_depth > kMaxBlockDepth) {
             syntax_error(p, "blocks nested too deeply");
             p->block_depth--;
-            free_statement(s);
             return nullptr;
         }
         bool ok = single_line_body(p, &b->body, true);
         if (ok && at(p, kTokElse)) {
             advance(p);
-            IfBranch* e = add_branch(s, nullptr);
+            IfBranch* e = add_branch(s.get(), nullptr);
             ok = single_line_body(p, &e->body, false);
         }
         p->block_depth--;
-        if (!ok) {
-            free_statement(s);
-            return nullptr;
-        }
-        return s;
+        if (!ok) return nullptr;
+        return s.take();
     }
     bool had_else = false;
     int32_t code = parse_block(p, &b->body, false);
@@ -579,28 +574,26 @@ Statement* if_statement(Parser* p, int32_t line) {
                 break;
             }
             advance(p);
-            Expr* c = nullptr;
+            ExprOwner c;
             if (code == kEndElseif) {
-                c = expr(p);
+                c.reset(expr(p));
                 if (!c) break;
                 if (!at(p, kTokThen)) {
                     expected(p, "then");
-                    free_expr(c);
                     break;
                 }
                 advance(p);
             } else {
                 had_else = true;
             }
-            IfBranch* nb = add_branch(s, c);
+            IfBranch* nb = add_branch(s.get(), c.take());
             code = parse_block(p, &nb->body, false);
             continue;
         }
-        if (code == kEndIf) return s;
+        if (code == kEndIf) return s.take();
         block_mismatch(p, code, "IF", "END IF", line);
         break;
     }
-    free_statement(s);
     return nullptr;
 }
 
@@ -614,89 +607,71 @@ Statement* for_statement(Parser* p, int32_t line) {
         syntax_error(p, "FOR variable must be numeric");
         return nullptr;
     }
-    Statement* s = new_statement(kStmtFor, line);
-    set_name(s, lower_copy(p->current.text));
+    StatementOwner s(new_statement(kStmtFor, line));
+    set_name(s.get(), lower_copy(p->current.text));
     advance(p);
     if (!expect(p, kTokEq) || !(s->expr[0] = expr(p)) || !expect(p, kTokTo) ||
         !(s->expr[1] = expr(p))) {
-        free_statement(s);
         return nullptr;
     }
     if (at(p, kTokStep)) {
         advance(p);
-        if (!(s->expr[2] = expr(p))) {
-            free_statement(s);
-            return nullptr;
-        }
+        if (!(s->expr[2] = expr(p))) return nullptr;
     }
     int32_t code = parse_block(p, &s->body, false);
     if (code != kEndNext) {
         block_mismatch(p, code, "FOR", "NEXT", line);
-        free_statement(s);
         return nullptr;
     }
     advance(p);  // NEXT
     if (at(p, kTokIdent)) {
         if (compare_nocase(p->current.text, s->name) != 0) {
             syntax_error(p, "NEXT %s does not match FOR %s", p->current.text, s->name);
-            free_statement(s);
             return nullptr;
         }
         advance(p);
     }
-    return s;
+    return s.take();
 }
 
 Statement* while_statement(Parser* p, int32_t line) {
     advance(p);
-    Statement* s = new_statement(kStmtWhile, line);
-    if (!(s->expr[0] = expr(p))) {
-        free_statement(s);
-        return nullptr;
-    }
+    StatementOwner s(new_statement(kStmtWhile, line));
+    if (!(s->expr[0] = expr(p))) return nullptr;
     int32_t code = parse_block(p, &s->body, false);
     if (code == kEndWend) {
         advance(p);
-        return s;
+        return s.take();
     }
-    if (code == kEndWhile) return s;
+    if (code == kEndWhile) return s.take();
     block_mismatch(p, code, "WHILE", "WEND", line);
-    free_statement(s);
     return nullptr;
 }
 
 Statement* do_statement(Parser* p, int32_t line) {
     advance(p);
-    Statement* s = new_statement(kStmtDo, line);
+    StatementOwner s(new_statement(kStmtDo, line));
     if (at(p, kTokWhile) || at(p, kTokUntil)) {
         s->flags = at(p, kTokWhile) ? kDoWhile : kDoUntil;
         advance(p);
-        if (!(s->expr[0] = expr(p))) {
-            free_statement(s);
-            return nullptr;
-        }
+        if (!(s->expr[0] = expr(p))) return nullptr;
     }
     int32_t code = parse_block(p, &s->body, false);
     if (code != kEndLoop) {
         block_mismatch(p, code, "DO", "LOOP", line);
-        free_statement(s);
         return nullptr;
     }
     advance(p);  // LOOP
     if (at(p, kTokWhile) || at(p, kTokUntil)) {
         if (s->flags) {
             syntax_error(p, "DO loop has a condition both at the start and at the end");
-            free_statement(s);
             return nullptr;
         }
         s->flags = at(p, kTokWhile) ? kLoopWhile : kLoopUntil;
         advance(p);
-        if (!(s->expr[0] = expr(p))) {
-            free_statement(s);
-            return nullptr;
-        }
+        if (!(s->expr[0] = expr(p))) return nullptr;
     }
-    return s;
+    return s.take();
 }
 
 Expr* case_item(Parser* p) {
@@ -713,15 +688,12 @@ Expr* case_item(Parser* p) {
         if (!x) return nullptr;
         return binary(p, op, line, nullptr, x);
     }
-    Expr* a = expr(p);
-    if (!a || !at(p, kTokTo)) return a;
+    ExprOwner a(expr(p));
+    if (!a || !at(p, kTokTo)) return a.take();
     advance(p);
     Expr* b = expr(p);
-    if (!b) {
-        free_expr(a);
-        return nullptr;
-    }
-    return binary(p, kTokTo, line, a, b);
+    if (!b) return nullptr;
+    return binary(p, kTokTo, line, a.take(), b);
 }
 
 Statement* select_statement(Parser* p, int32_t line) {
@@ -731,11 +703,8 @@ Statement* select_statement(Parser* p, int32_t line) {
         return nullptr;
     }
     advance(p);
-    Statement* s = new_statement(kStmtSelect, line);
-    if (!(s->expr[0] = expr(p))) {
-        free_statement(s);
-        return nullptr;
-    }
+    StatementOwner s(new_statement(kStmtSelect, line));
+    if (!(s->expr[0] = expr(p))) return nullptr;
     StatementList before;
     memset(&before, 0, sizeof before);
     int32_t code = parse_block(p, &before, false);
@@ -743,14 +712,12 @@ Statement* select_statement(Parser* p, int32_t line) {
     free_list(&before);
     if (code != kEndError && stray) {
         syntax_error(p, "statements between SELECT CASE and the first CASE");
-        free_statement(s);
         return nullptr;
     }
     bool had_else = false;
     while (code == kEndCase) {
         if (had_else) {
             syntax_error(p, "CASE after CASE ELSE");
-            free_statement(s);
             return nullptr;
         }
         advance(p);  // CASE
@@ -766,23 +733,17 @@ Statement* select_statement(Parser* p, int32_t line) {
             ExprList items;
             for (;;) {
                 Expr* item = case_item(p);
-                if (!item) {
-                    items.discard();
-                    free_statement(s);
-                    return nullptr;
-                }
+                if (!item) return nullptr;
                 items.push(item);
                 if (!at(p, kTokComma)) break;
                 advance(p);
             }
-            c->items = items.data;
-            c->item_count = items.count;
+            c->items = items.take(&c->item_count);
         }
         code = parse_block(p, &c->body, false);
     }
-    if (code == kEndSelect) return s;
+    if (code == kEndSelect) return s.take();
     block_mismatch(p, code, "SELECT CASE", "END SELECT", line);
-    free_statement(s);
     return nullptr;
 }
 
@@ -872,25 +833,19 @@ Expr* declared_name(Parser* p) {
         expected(p, "a variable name");
         return nullptr;
     }
-    char* name = lower_copy(p->current.text);
+    Owned<char> name(lower_copy(p->current.text));
     int32_t line = p->current.line;
     advance(p);
     ExprList args;
     bool parens = at(p, kTokLParen);
     if (parens) {
-        if (!argument_list(p, &args)) {
-            args.discard();
-            release(name);
-            return nullptr;
-        }
+        if (!argument_list(p, &args)) return nullptr;
         if (args.count != 1) {
-            syntax_error(p, "arrays have exactly one dimension: %s(size)", name);
-            args.discard();
-            release(name);
+            syntax_error(p, "arrays have exactly one dimension: %s(size)", name.get());
             return nullptr;
         }
     }
-    return name_node(p, name, line, &args, parens);
+    return name_node(p, name.take(), line, &args, parens);
 }
 
 Statement* declaration(Parser* p, int32_t line, int32_t kind) {
@@ -899,38 +854,28 @@ Statement* declaration(Parser* p, int32_t line, int32_t kind) {
         return nullptr;
     }
     advance(p);
-    Statement* s = new_statement(kind == kTokLocal ? kStmtLocal : kStmtDim, line);
+    StatementOwner s(new_statement(kind == kTokLocal ? kStmtLocal : kStmtDim, line));
     s->flags = kind == kTokRedim ? 1 : 0;
     ExprList list;
     for (;;) {
         Expr* e = declared_name(p);
-        if (!e) {
-            list.discard();
-            free_statement(s);
-            return nullptr;
-        }
+        if (!e) return nullptr;
         list.push(e);
         if (!at(p, kTokComma)) break;
         advance(p);
     }
-    take_args(s, &list);
-    return s;
+    take_args(s.get(), &list);
+    return s.take();
 }
 
 Statement* print_statement(Parser* p, int32_t line) {
     advance(p);
-    Statement* s = new_statement(kStmtPrint, line);
+    StatementOwner s(new_statement(kStmtPrint, line));
     ExprList items;
     int32_t sep_count = 0, sep_capacity = 0;
     while (!at_statement_end(p)) {
         Expr* e = expr(p);
-        if (!e) {
-            items.discard();
-            release(s->separators);
-            s->separators = nullptr;
-            free_statement(s);
-            return nullptr;
-        }
+        if (!e) return nullptr;
         items.push(e);
         char sep = 0;
         if (at(p, kTokComma) || at(p, kTokSemicolon)) {
@@ -940,81 +885,62 @@ Statement* print_statement(Parser* p, int32_t line) {
         grow_push(s->separators, sep_count, sep_capacity, sep);
         if (!sep) break;
     }
-    take_args(s, &items);
-    return s;
+    take_args(s.get(), &items);
+    return s.take();
 }
 
-Statement* input_target_statement(Parser* p, Statement* s) {
+// The variable INPUT reads into.
+bool input_target(Parser* p, Statement* s) {
     if (!at(p, kTokIdent)) {
         expected(p, "a variable");
-        free_statement(s);
-        return nullptr;
+        return false;
     }
-    char* name = lower_copy(p->current.text);
+    Owned<char> name(lower_copy(p->current.text));
     int32_t line = p->current.line;
     advance(p);
     ExprList args;
     bool parens = at(p, kTokLParen);
-    if (parens) {
-        if (!argument_list(p, &args) || args.count != 1) {
-            if (!p->error) syntax_error(p, "array index expected: %s(index) = value", name);
-            args.discard();
-            release(name);
-            free_statement(s);
-            return nullptr;
-        }
+    if (parens && (!argument_list(p, &args) || args.count != 1)) {
+        if (!p->error) syntax_error(p, "array index expected: %s(index) = value", name.get());
+        return false;
     }
-    if (!(s->expr[1] = name_node(p, name, line, &args, parens))) {
-        free_statement(s);
-        return nullptr;
-    }
-    return s;
+    s->expr[1] = name_node(p, name.take(), line, &args, parens);
+    return s->expr[1] != nullptr;
 }
 
 Statement* input_statement(Parser* p, int32_t line) {
     advance(p);
-    Statement* s = new_statement(kStmtInput, line);
+    StatementOwner s(new_statement(kStmtInput, line));
     if (!at(p, kTokIdent)) {
-        if (!(s->expr[0] = expr(p))) {
-            free_statement(s);
-            return nullptr;
-        }
+        if (!(s->expr[0] = expr(p))) return nullptr;
         if (!at(p, kTokSemicolon) && !at(p, kTokComma)) {
             expected(p, "';' after the INPUT prompt");
-            free_statement(s);
             return nullptr;
         }
         advance(p);
     }
-    return input_target_statement(p, s);
+    return input_target(p, s.get()) ? s.take() : nullptr;
 }
 
 Statement* run_statement(Parser* p, int32_t line) {
     advance(p);
-    Statement* s = new_statement(kStmtRun, line);
+    StatementOwner s(new_statement(kStmtRun, line));
     ExprList list;
-    if (!expression_list(p, &list)) {
-        list.discard();
-        free_statement(s);
-        return nullptr;
-    }
-    take_args(s, &list);
+    if (!expression_list(p, &list)) return nullptr;
+    take_args(s.get(), &list);
     if (at(p, kTokTo) || at(p, kTokAppend)) {
         s->flags = at(p, kTokTo) ? kRunTo : kRunAppend;
         advance(p);
-        if (!(s->expr[0] = expr(p))) {
-            free_statement(s);
-            return nullptr;
-        }
+        if (!(s->expr[0] = expr(p))) return nullptr;
     }
-    return s;
+    return s.take();
 }
 
 // COLOR, LOCATE, PAUSE, SLEEP: a list of expressions with a count rule.
 Statement* console_statement(Parser* p, int32_t line, int32_t kind) {
     const char* word = token_display_name(kind);
     advance(p);
-    int32_t stmt_kind = kind == kTokColor    ? kStmtColor
+    StatementKind stmt_kind = kind == kTokColor    ? kStmtColor
                         : kind == kTokLocate ? kStmtLocate
                         : kind == kTokPause  ? kStmtPause
                                              : kStmtSleep;
@@ -1022,31 +948,22 @@ Statement* console_statement(Parser* p, int32_t line, int32_t kind) {
     if (kind == kTokLocate) lo = hi = 2;
     if (kind == kTokPause) hi = 1;
     if (kind == kTokSleep) lo = hi = 1;
-    Statement* s = new_statement(stmt_kind, line);
+    StatementOwner s(new_statement(stmt_kind, line));
     ExprList list;
     bool need = lo > 0;
-    if ((need || !at_statement_end(p)) && !expression_list(p, &list)) {
-        list.discard();
-        free_statement(s);
-        return nullptr;
-    }
+    if ((need || !at_statement_end(p)) && !expression_list(p, &list)) return nullptr;
     if (list.count < lo || list.count > hi) {
         syntax_error(p, "wrong number of arguments for %s", word);
-        list.discard();
-        free_statement(s);
         return nullptr;
     }
-    take_args(s, &list);
-    return s;
+    take_args(s.get(), &list);
+    return s.take();
 }
 
-Statement* optional_value(Parser* p, int32_t kind, int32_t line) {
-    Statement* s = new_statement(kind, line);
-    if (!at_statement_end(p) && !(s->expr[0] = expr(p))) {
-        free_statement(s);
-        return nullptr;
-    }
-    return s;
+Statement* optional_value(Parser* p, StatementKind kind, int32_t line) {
+    StatementOwner s(new_statement(kind, line));
+    if (!at_statement_end(p) && !(s->expr[0] = expr(p))) return nullptr;
+    return s.take();
 }
 
 // Parses one statement. *out is null for an empty statement or a definition.

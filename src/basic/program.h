@@ -69,7 +69,7 @@ struct NameCache {
 };
 
 struct Expr {
-    int32_t kind;
+    ExprKind kind;
     int32_t line;
     int32_t op;             // TokenKind of a unary or binary operator (kTokTo for a CASE range)
     int64_t number;
@@ -115,7 +115,7 @@ struct SelectCase {
 };
 
 struct Statement {
-    int32_t kind;
+    StatementKind kind;
     int32_t line;
     int32_t sub_kind;       // EXIT / CONTINUE: the loop keyword's TokenKind
     char* name;

@@ -6,6 +6,7 @@
 #include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 #include "runtime/strings.h"
 #include "uefi/guids.h"
 
@@ -96,11 +97,9 @@ void rescan_block_devices() {
         table[i].device_path_text = handle_device_path_text(handles[i], text_service);
     }
     bs->free_pool(handles);
-    BlockDevice* scratch = xallocate_array<BlockDevice>(n);
-    stable_sort(table, n, scratch, [](const BlockDevice& a, const BlockDevice& b) {
+    stable_sort(table, n, [](const BlockDevice& a, const BlockDevice& b) {
         return strcmp(a.device_path_text, b.device_path_text) < 0;
     });
-    release(scratch);
     for (uint64_t i = 0; i < n; i++) format_into(table[i].name, sizeof table[i].name, "blk%d", static_cast<int>(i));
     FsState& fs = fs_state();
     fs.blocks = table;

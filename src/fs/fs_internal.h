@@ -31,19 +31,4 @@ void* device_path_text_service();
 // Bytes of a device path up to, not including, its end node; 0 when it is malformed.
 uint64_t device_path_length(const efi::DevicePath* path);
 
-// Stable sort of n rows by less(a, b).
-template <class T, class Less> void stable_sort(T* rows, uint64_t n, T* scratch, Less less) {
-    for (uint64_t width = 1; width < n; width *= 2) {
-        for (uint64_t lo = 0; lo < n; lo += 2 * width) {
-            uint64_t mid = lo + width < n ? lo + width : n;
-            uint64_t hi = lo + 2 * width < n ? lo + 2 * width : n;
-            uint64_t a = lo, b = mid, k = lo;
-            while (a < mid && b < hi) scratch[k++] = less(rows[b], rows[a]) ? rows[b++] : rows[a++];
-            while (a < mid) scratch[k++] = rows[a++];
-            while (b < hi) scratch[k++] = rows[b++];
-        }
-        for (uint64_t i = 0; i < n; i++) rows[i] = scratch[i];
-    }
-}
-
 }  // namespace tarn::fs_detail

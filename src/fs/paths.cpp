@@ -6,6 +6,7 @@
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
+#include "runtime/sort.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
 
@@ -116,11 +117,7 @@ char* join_path(const char* dir, const char* name) {
 bool has_wildcard(const char* text) { return text && strpbrk(text, "*?") != nullptr; }
 
 void sort_paths(char** paths, uint64_t count) {
-    if (count < 2) return;
-    char** scratch = xallocate_array<char*>(count);
-    fs_detail::stable_sort(paths, count, scratch,
-                           [](char* a, char* b) { return compare_nocase(a, b) < 0; });
-    release(scratch);
+    stable_sort(paths, count, [](const char* a, const char* b) { return compare_nocase(a, b) < 0; });
 }
 
 int expand_pattern(const char* path, PathList& out) {

@@ -7,6 +7,7 @@
 #include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 #include "runtime/strings.h"
 #include "runtime/text.h"
 #include "uefi/guids.h"
@@ -147,11 +148,9 @@ void rescan_volumes() {
     }
     bs->free_pool(handles);
 
-    Volume* scratch = xallocate_array<Volume>(n);
-    stable_sort(table, n, scratch, [](const Volume& a, const Volume& b) {
+    stable_sort(table, n, [](const Volume& a, const Volume& b) {
         return strcmp(a.device_path_text, b.device_path_text) < 0;
     });
-    release(scratch);
 
     efi::Handle boot = boot_device_handle();
     g_fs.volumes = table;

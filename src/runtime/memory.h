@@ -91,6 +91,13 @@ public:
         for (size_t k = i + 1; k < size_; k++) data_[k - 1] = data_[k];
         size_--;
     }
+    // Hands the array over to the caller (to release); the vector is empty afterwards.
+    T* take() {
+        T* data = data_;
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+        return data;
+    }
     void insert_at(size_t i, const T& v) {
         if (size_ == capacity_) grow();
         for (size_t k = size_; k > i; k--) data_[k] = data_[k - 1];

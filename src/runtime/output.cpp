@@ -382,6 +382,20 @@ bool poll_break() {
 }
 
 void clear_break() { g_out.break_flag = false; }
+
+bool sleep_interruptible(uint64_t ms) {
+    uint64_t start = milliseconds();
+    uint64_t end = start + ms;
+    if (end < start) end = ~0ull;
+    auto* bs = boot_services();
+    for (;;) {
+        uint64_t now = milliseconds();
+        if (now >= end) return true;
+        uint64_t slice = min_of<uint64_t>(end - now, 20);
+        if (bs) bs->stall(slice * 1000);
+        if (poll_break()) return false;
+    }
+}
 void set_break() { g_out.break_flag = true; }
 
 bool read_key(int64_t timeout_ms, KeyEvent* key) {

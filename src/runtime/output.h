@@ -72,6 +72,9 @@ void clear_break();
 void set_break();
 bool read_key(int64_t timeout_ms, KeyEvent* key);
 bool press_any_key(const char* prompt = nullptr);
+// Waits ms milliseconds in slices of at most 20, testing for Ctrl-C after each slice;
+// false when the break came first. A wait of 0 returns at once without testing.
+[[nodiscard]] bool sleep_interruptible(uint64_t ms);
 // The execution-break event of the Shell protocol support, tested by poll_break.
 void set_break_event(void* event);
 

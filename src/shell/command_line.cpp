@@ -16,39 +16,23 @@ constexpr uint64_t kMaxWords = 0x10000000;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// The words split so far; they are freed unless handed over.
 struct WordVector {
-    char** words = nullptr;
-    uint64_t count = 0;
-    uint64_t capacity = 0;
+    Vector<char*> words;
 
     ~WordVector() {
-        if (!words) return;
-        for (uint64_t i = 0; i < count; i++) release(words[i]);
-        release(words);
+        for (char* word : words) release(word);
     }
-    // Keeps room for the closing null entry.
     bool push(char* word) {
-        if (count + 1 >= kMaxWords) return false;
-        if (count + 1 >= capacity) {
-            uint64_t capacity_new = capacity ? capacity * 2 : 8;
-            words = static_cast<char**>(xresize(words, capacity_new * sizeof(char*)));
-            capacity = capacity_new;
-        }
-        words[count++] = word;
-        words[count] = nullptr;
+        if (words.size() + 1 >= kMaxWords) return false;
+        words.push(word);
         return true;
     }
+    uint64_t count() const { return words.size(); }
+    // The words with a closing null entry, handed over.
     char** take() {
-        if (!words) push_empty_vector();
-        char** result = words;
-        words = nullptr;
-        count = capacity = 0;
-        return result;
-    }
-    void push_empty_vector() {
-        words = static_cast<char**>(xallocate(8 * sizeof(char*)));
-        words[0] = nullptr;
-        capacity = 8;
+        words.push(nullptr);
+        return words.take();
     }
 };
 
@@ -162,7 +146,7 @@ char** split(const char* line, int* count, const char** error, char** redirect_t
         *redirect_target = target.take();
         if (append) *append = target_append;
     }
-    *count = static_cast<int>(vector.count);
+    *count = static_cast<int>(vector.count());
     return vector.take();
 }
 

@@ -4,6 +4,7 @@
 #include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
+#include "runtime/sort.h"
 #include "runtime/strings.h"
 #include "runtime/text.h"
 #include "shell/executor.h"
@@ -281,16 +282,9 @@ char* default_path() {
 NameList make_sorted(Vector<const char*>& names) {
     NameList list;
     list.names = xallocate_array<char*>(names.size() + 1);
-    for (uint64_t i = 0; i < names.size(); i++) {
-        char* name = xstrdup(names[i]);
-        uint64_t k = i;
-        while (k > 0 && compare_nocase(list.names[k - 1], name) > 0) {
-            list.names[k] = list.names[k - 1];
-            k--;
-        }
-        list.names[k] = name;
-    }
+    for (uint64_t i = 0; i < names.size(); i++) list.names[i] = xstrdup(names[i]);
     list.count = names.size();
+    stable_sort(list.names, list.count, [](const char* a, const char* b) { return compare_nocase(a, b) < 0; });
     return list;
 }
 

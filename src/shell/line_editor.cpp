@@ -6,6 +6,7 @@
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
+#include "runtime/sort.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
 #include "runtime/text.h"
@@ -548,29 +549,6 @@ void visit_entry(void* context, const char* name, bool is_directory) {
     add_candidate(*scan->list, take(candidate));
 }
 
-// Bottom-up merge sort, ignoring ASCII case (directories can be large).
-void sort_candidates(char** items, uint64_t count) {
-    if (count < 2) return;
-    char** scratch = static_cast<char**>(xallocate(count * sizeof(char*)));
-    char** src = items;
-    char** dst = scratch;
-    for (uint64_t width = 1; width < count; width *= 2) {
-        for (uint64_t lo = 0; lo < count; lo += 2 * width) {
-            uint64_t mid = min_of(lo + width, count);
-            uint64_t hi = min_of(lo + 2 * width, count);
-            uint64_t a = lo, b = mid, k = lo;
-            while (a < mid && b < hi) dst[k++] = compare_nocase(src[b], src[a]) < 0 ? src[b++] : src[a++];
-            while (a < mid) dst[k++] = src[a++];
-            while (b < hi) dst[k++] = src[b++];
-        }
-        char** t = src;
-        src = dst;
-        dst = t;
-    }
-    if (src != items) memcpy(items, src, count * sizeof(char*));
-    release(scratch);
-}
-
 // The name a candidate is listed under: its last path component, a trailing separator
 // belonging to that component ("efi\" for "fs0:\efi\"; "fs0:" stays whole).
 const char* listed_name(const char* candidate) {
@@ -681,7 +659,7 @@ void complete(Editor& e) {
         replace_word(e, word_start, only, add_space);
         return;
     }
-    sort_candidates(list.items, list.count);
+    stable_sort(list.items, list.count, [](const char* a, const char* b) { return compare_nocase(a, b) < 0; });
     uint64_t prefix = common_prefix_length(list.items, list.count);
     uint64_t word_points = e.cursor - word_start;
     if (utf8_count(list.items[0], prefix) > word_points && prefix > 0) {

@@ -3,6 +3,7 @@
 #include "runtime/exit.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
+#include "runtime/sort.h"
 #include "runtime/strings.h"
 
 namespace tarn {
@@ -35,17 +36,10 @@ void register_commands(const CommandDescriptor* table, uint64_t count) {
     if (add_overflows(g_registry.count, count, &needed)) fatal("out of memory");
     grow_to(needed);
     for (uint64_t i = 0; i < count; i++) g_registry.rows[g_registry.count++] = &table[i];
-    // Insertion sort: the registry is small and mostly sorted already. Stable, so rows
-    // registered earlier stay first among equal names.
-    for (uint64_t i = 1; i < g_registry.count; i++) {
-        const CommandDescriptor* row = g_registry.rows[i];
-        uint64_t k = i;
-        while (k > 0 && strcmp(g_registry.rows[k - 1]->name, row->name) > 0) {
-            g_registry.rows[k] = g_registry.rows[k - 1];
-            k--;
-        }
-        g_registry.rows[k] = row;
-    }
+    // Stable, so rows registered earlier stay first among equal names.
+    stable_sort(g_registry.rows, g_registry.count, [](const CommandDescriptor* a, const CommandDescriptor* b) {
+        return strcmp(a->name, b->name) < 0;
+    });
 }
 
 const CommandDescriptor* find_command(const char* name) {

@@ -1,6 +1,7 @@
 """The file and text commands not covered by the other firmware cases, in one boot:
-pwd, md, del, type, head, tail, hexdump, comp, cmp and parse, with results written to
-files and read back from the FAT image on the host."""
+pwd, md, del, type, head, tail, hexdump, comp, cmp, parse and mv of a directory renamed
+only in letter case, with results written to files and read back from the FAT image on
+the host."""
 
 from harness import Machine, expect, run_cases
 
@@ -16,7 +17,8 @@ CSV = ('ShellCommand,"ver"\n'
 def more_file_commands(efi_dir):
     files = {"\\lines.txt": LINES, "\\b.txt": "hi\n", "\\same1.txt": "same\n",
              "\\same2.txt": "same\n", "\\diff.txt": "sane\n", "\\gone.txt": "x\n",
-             "\\out.csv": CSV}
+             "\\out.csv": CSV, "\\tree\\b\\inner.txt": "inner\n",
+             "\\tree\\b\\deep\\leaf.txt": "leaf\n"}
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", files=files, name="more-files") as m:
         m.wait_boot()
         m.wait_for(PROMPT)
@@ -32,6 +34,7 @@ def more_file_commands(efi_dir):
             "cmp same1.txt diff.txt > cmp.txt",
             "parse out.csv table 1 > parse.txt",
             "parse out.csv table 1 -i 2 > parse2.txt",
+            "mv \\tree\\b \\tree\\B",
         ]
         for line in commands:
             m.send(line + "\r")
@@ -62,6 +65,12 @@ def more_file_commands(efi_dir):
         expect(text("cmp.txt").strip() != "", "cmp printed nothing for different files")
         expect(text("parse.txt") == "a, b\nsecond\n", "parse: %r" % text("parse.txt"))
         expect(text("parse2.txt") == "second\n", "parse -i 2: %r" % text("parse2.txt"))
+        # mdir shows the name as the directory entry now stores it.
+        names = [line.split()[0] for line in m.list_dir("\\tree").splitlines()
+                 if "<DIR>" in line and not line.startswith(".")]
+        expect(names == ["B"], "mv of b to B left %r" % names)
+        expect(text("tree\\B\\inner.txt") == "inner\n", "mv lost inner.txt")
+        expect(text("tree\\B\\deep\\leaf.txt") == "leaf\n", "mv lost deep\\leaf.txt")
         ok, report = m.check_disk()
         expect(ok, "fsck.vfat: " + report)
 

@@ -232,6 +232,33 @@ TEST(FilesMv, RenamesCaseAndRefusesIntoItself) {
     EXPECT_EQ(sh.run_captured("mv a").code, 2);
 }
 
+TEST(FilesMv, ADirectoryRenamedOnlyInCaseIsRenamedWithItsContents) {
+    FileShell sh;
+    sh.file("tree\\b\\inner.txt", "inner");
+    sh.file("tree\\b\\deep\\leaf", "leaf");
+    sh.directory("tree\\other");
+    ShellRun r = sh.cap("mv \\tree\\b \\tree\\B");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(sim::stored_name(sh.fw, sh.v0(), "tree\\b"), "B");
+    EXPECT_EQ(sh.content("tree\\B\\inner.txt"), "inner");
+    EXPECT_EQ(sh.content("tree\\B\\deep\\leaf"), "leaf");
+    EXPECT_EQ(sim::list_directory(sh.fw, sh.v0(), "tree").size(), 2u);  // B and other
+    // Relative names too, and back again.
+    ASSERT_EQ(sh.run("cd tree").code, 0);
+    EXPECT_EQ(sh.cap("mv B b").code, 0);
+    EXPECT_EQ(sim::stored_name(sh.fw, sh.v0(), "tree\\b"), "b");
+    // The same name in the same case still names a directory to move into: itself.
+    r = sh.cap("mv b b");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.errors, "mv: cannot move fs0:\\tree\\b into itself\n");
+    // Among several sources a directory of the name is where they go.
+    sh.file("tree\\f.txt", "f");
+    EXPECT_EQ(sh.cap("mv f.txt other B").code, 0);
+    EXPECT_EQ(sh.content("tree\\b\\f.txt"), "f");
+    EXPECT_TRUE(sh.exists("tree\\b\\other"));
+}
+
 TEST(FilesMv, BetweenVolumesCopiesThenDeletesTheSource) {
     CommandShell sh(file_commands(2));
     sh.add_file("tree\\a", "a");

@@ -22,6 +22,27 @@ TEST(TextGrep, EmptyTextSelectsEveryLine) {
     EXPECT_EQ(r.code, 1);  // nothing selected
 }
 
+TEST(TextGrep, InvertedEmptyTextSelectsNoLineNotEvenAnEmptyOne) {
+    TextShell s;
+    s.file("f.txt", "a\n\n\nb\n\n");
+    s.file("blank.txt", "\n");
+    struct Case {
+        const char* line;
+        const char* out;
+    } cases[] = {
+        {"grep -v \"\" f.txt", ""},
+        {"grep -v -c \"\" f.txt", "0\n"},
+        {"grep -v -n \"\" blank.txt", ""},
+        {"grep -vic \"\" blank.txt f.txt", "blank.txt:0\nf.txt:0\n"},
+    };
+    for (const Case& c : cases) {
+        auto r = s.run(c.line);
+        EXPECT_EQ(r.out, c.out) << c.line;
+        EXPECT_EQ(r.code, 1) << c.line;
+        EXPECT_EQ(r.errors, "") << c.line;
+    }
+}
+
 TEST(TextGrep, OptionsSelectAndNumberLines) {
     CommandShell s(text_commands());
     s.add_file("f.txt", "Alpha\nbeta\nALPHABET\ngamma alpha\r\ndelta");

@@ -399,3 +399,39 @@ TEST(Exit, FatalWritesToConsoleAndExitsWithOne) {
     EXPECT_NE(fw.screen().transcript_lines().find("\ntarn: fatal: out of memory\n"), std::string::npos);
     EXPECT_EQ(b.length, 0u);
 }
+
+// sleep_interruptible on the virtual clock: how long it waited and whether it ran to the end.
+TEST(Output, SleepWaitsOnTheClockAndCtrlCEndsItEarly) {
+    struct Case {
+        uint64_t ms;
+        int64_t ctrl_c_after_ms;  // -1: no key
+        bool completes;
+        uint64_t min_ms, max_ms;  // virtual time spent
+    } cases[] = {
+        {0, -1, true, 0, 0},
+        {1, -1, true, 1, 1},
+        {1000, -1, true, 1000, 1000},
+        {1000, 300, false, 300, 360},  // the keyboard is read at most every 50 ms
+        {1000, 0, false, 0, 20},
+        {5, 2000, true, 5, 5},
+    };
+    for (const Case& c : cases) {
+        sim::SimFirmware fw;
+        if (c.ctrl_c_after_ms >= 0) fw.push_key(3, 0, 0, static_cast<uint64_t>(c.ctrl_c_after_ms) * 1000);
+        uint64_t start = fw.now_us();
+        EXPECT_EQ(sleep_interruptible(c.ms), c.completes) << c.ms << " " << c.ctrl_c_after_ms;
+        uint64_t spent_ms = (fw.now_us() - start) / 1000;
+        EXPECT_GE(spent_ms, c.min_ms) << c.ms << " " << c.ctrl_c_after_ms;
+        EXPECT_LE(spent_ms, c.max_ms) << c.ms << " " << c.ctrl_c_after_ms;
+        EXPECT_EQ(poll_break(), !c.completes);
+    }
+}
+
+TEST(Output, SleepKeepsOtherKeysTypedMeanwhile) {
+    sim::SimFirmware fw;
+    fw.push_key(u'x', 0, 0, 100 * 1000);
+    EXPECT_TRUE(sleep_interruptible(500));
+    KeyEvent k;
+    ASSERT_TRUE(read_key(0, &k));
+    EXPECT_EQ(k.character, static_cast<uint32_t>('x'));
+}

@@ -255,4 +255,18 @@ TEST(RuntimeMemory, OwnedAndVectorRelease) {
     EXPECT_EQ(fw.outstanding_allocations(), 0);
 }
 
+TEST(RuntimeMemory, VectorHandsItsArrayOver) {
+    sim::SimFirmware fw;
+    Vector<int> numbers;
+    for (int i = 0; i < 20; i++) numbers.push(i * 3);
+    int* taken = numbers.take();
+    EXPECT_TRUE(numbers.empty());
+    EXPECT_EQ(numbers.data(), nullptr);
+    for (int i = 0; i < 20; i++) EXPECT_EQ(taken[i], i * 3);
+    numbers.push(7);  // usable again, with a new array
+    EXPECT_NE(numbers.data(), taken);
+    release(taken);
+    EXPECT_EQ(fw.outstanding_allocations(), 1);
+}
+
 }  // namespace

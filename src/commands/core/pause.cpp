@@ -48,14 +48,7 @@ int pause_command(int count, char** vector) {
 int sleep_command(int count, char** vector) {
     int64_t ms = 0;
     if (count != 2 || !parse_integer(vector[1], &ms) || ms < 0) return report_usage(vector[0]);
-    uint64_t end = milliseconds() + static_cast<uint64_t>(ms);
-    for (;;) {
-        uint64_t now = milliseconds();
-        if (now >= end) return 0;
-        uint64_t slice = min_of<uint64_t>(end - now, 20);
-        boot_services()->stall(slice * 1000);
-        if (poll_break()) return kExitInterrupted;
-    }
+    return sleep_interruptible(static_cast<uint64_t>(ms)) ? 0 : kExitInterrupted;
 }
 
 void register_pause_commands() { register_commands(kCommands, array_size(kCommands)); }

@@ -58,8 +58,13 @@ bool prepare_transfer(const char* name, int first, int count, char** vector, Tra
             one.items[k] = nullptr;
         }
     }
+    // One source named again in other letter case is renamed, even a directory: the
+    // destination found is the source itself, not a directory to move it into.
+    const bool case_rename = t.sources.count == 1 && !equal(t.sources[0], t.destination.get()) &&
+                             equal_nocase(t.sources[0], t.destination.get());
     FileStat st{};
-    t.into_directory = file_stat(t.destination.get(), &st) == kOk && st.is_directory;
+    t.into_directory =
+        !case_rename && file_stat(t.destination.get(), &st) == kOk && st.is_directory;
     if (!t.into_directory && t.sources.count > 1) {
         report_error(name, "%s: not a directory", t.destination.get());
         t.result = kExitFailure;

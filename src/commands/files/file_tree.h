@@ -42,22 +42,4 @@ uint64_t shown_name_width(const char* name, bool is_directory);
 // A byte count as "%lluB" up to 1023, else with one decimal and K, M, G, T or P.
 void size_text(uint64_t bytes, char* out, uint64_t size);
 
-// Stable sort of n trivially copyable rows by less(a, b).
-template <class T, class Less> void sort_rows(T* rows, uint64_t n, Less less) {
-    if (n < 2) return;
-    T* scratch = xallocate_array<T>(n);
-    for (uint64_t width = 1; width < n; width *= 2) {
-        for (uint64_t lo = 0; lo < n; lo += 2 * width) {
-            uint64_t mid = lo + width < n ? lo + width : n;
-            uint64_t hi = lo + 2 * width < n ? lo + 2 * width : n;
-            uint64_t a = lo, b = mid, k = lo;
-            while (a < mid && b < hi) scratch[k++] = less(rows[b], rows[a]) ? rows[b++] : rows[a++];
-            while (a < mid) scratch[k++] = rows[a++];
-            while (b < hi) scratch[k++] = rows[b++];
-        }
-        for (uint64_t i = 0; i < n; i++) rows[i] = scratch[i];
-    }
-    release(scratch);
-}
-
 }  // namespace tarn

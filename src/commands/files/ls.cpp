@@ -3,6 +3,7 @@
 #include "commands/files/file_tree.h"
 #include "runtime/console.h"
 #include "runtime/output.h"
+#include "runtime/sort.h"
 #include "runtime/strings.h"
 #include "shell/options.h"
 #include "shell/registry.h"
@@ -205,7 +206,7 @@ void list_directory(const char* directory, const char* pattern, const ListOption
         report_failure(kName, directory, r);
         state.result = kExitFailure;
     }
-    sort_rows(list.rows.data(), list.rows.size(), [](const ListEntry& a, const ListEntry& b) {
+    stable_sort(list.rows.data(), list.rows.size(), [](const ListEntry& a, const ListEntry& b) {
         if (a.is_directory != b.is_directory) return a.is_directory;
         return compare_nocase(a.name, b.name) < 0;
     });

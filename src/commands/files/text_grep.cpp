@@ -80,7 +80,9 @@ uint64_t grep_text(const char* name, const uint8_t* text, uint64_t length, const
     if (o.invert) {
         while (pos < length) {
             uint64_t end = scan_for_byte(text, pos, length, '\n');
-            if (find_text(text, pos, end, o) == end) {
+            // An empty text is in every line, the empty ones too.
+            bool holds = o.text_length == 0 || find_text(text, pos, end, o) != end;
+            if (!holds) {
                 selected++;
                 if (!o.count_only) write_line(name, number, text + pos, end - pos, o);
             }
