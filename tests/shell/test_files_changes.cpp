@@ -233,29 +233,29 @@ TEST(FilesMv, RenamesCaseAndRefusesIntoItself) {
 }
 
 TEST(FilesMv, ADirectoryRenamedOnlyInCaseIsRenamedWithItsContents) {
-    FileShell sh;
-    sh.file("tree\\b\\inner.txt", "inner");
-    sh.file("tree\\b\\deep\\leaf", "leaf");
-    sh.directory("tree\\other");
-    ShellRun r = sh.cap("mv \\tree\\b \\tree\\B");
+    CommandShell sh(file_commands());
+    sh.add_file("tree\\b\\inner.txt", "inner");
+    sh.add_file("tree\\b\\deep\\leaf", "leaf");
+    sh.add_directory("tree\\other");
+    RunResult r = sh.run_captured("mv \\tree\\b \\tree\\B");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.errors, "");
-    EXPECT_EQ(sim::stored_name(sh.fw, sh.v0(), "tree\\b"), "B");
-    EXPECT_EQ(sh.content("tree\\B\\inner.txt"), "inner");
-    EXPECT_EQ(sh.content("tree\\B\\deep\\leaf"), "leaf");
-    EXPECT_EQ(sim::list_directory(sh.fw, sh.v0(), "tree").size(), 2u);  // B and other
+    EXPECT_EQ(sim::stored_name(sh.fw, sh.boot_volume(), "tree\\b"), "B");
+    EXPECT_EQ(sh.file_content("tree\\B\\inner.txt"), "inner");
+    EXPECT_EQ(sh.file_content("tree\\B\\deep\\leaf"), "leaf");
+    EXPECT_EQ(sim::list_directory(sh.fw, sh.boot_volume(), "tree").size(), 2u);  // B and other
     // Relative names too, and back again.
     ASSERT_EQ(sh.run("cd tree").code, 0);
-    EXPECT_EQ(sh.cap("mv B b").code, 0);
-    EXPECT_EQ(sim::stored_name(sh.fw, sh.v0(), "tree\\b"), "b");
+    EXPECT_EQ(sh.run_captured("mv B b").code, 0);
+    EXPECT_EQ(sim::stored_name(sh.fw, sh.boot_volume(), "tree\\b"), "b");
     // The same name in the same case still names a directory to move into: itself.
-    r = sh.cap("mv b b");
+    r = sh.run_captured("mv b b");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.errors, "mv: cannot move fs0:\\tree\\b into itself\n");
     // Among several sources a directory of the name is where they go.
-    sh.file("tree\\f.txt", "f");
-    EXPECT_EQ(sh.cap("mv f.txt other B").code, 0);
-    EXPECT_EQ(sh.content("tree\\b\\f.txt"), "f");
+    sh.add_file("tree\\f.txt", "f");
+    EXPECT_EQ(sh.run_captured("mv f.txt other B").code, 0);
+    EXPECT_EQ(sh.file_content("tree\\b\\f.txt"), "f");
     EXPECT_TRUE(sh.exists("tree\\b\\other"));
 }
 

@@ -23,9 +23,9 @@ TEST(TextGrep, EmptyTextSelectsEveryLine) {
 }
 
 TEST(TextGrep, InvertedEmptyTextSelectsNoLineNotEvenAnEmptyOne) {
-    TextShell s;
-    s.file("f.txt", "a\n\n\nb\n\n");
-    s.file("blank.txt", "\n");
+    CommandShell s(text_commands());
+    s.add_file("f.txt", "a\n\n\nb\n\n");
+    s.add_file("blank.txt", "\n");
     struct Case {
         const char* line;
         const char* out;
