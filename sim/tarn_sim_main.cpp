@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/entry.h"
+#include "app/entry.h"
 #include "sim.h"
 #include "volumes.h"
 

@@ -6,8 +6,8 @@
 
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
-#include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -417,7 +417,7 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
 }
 
 void stall_ms(uint64_t ms) {
-    if (efi::BootServices* bs = boot_services()) bs->stall(ms * 1000);
+    clock_stall(ms * 1000);
 }
 
 [[gnu::noinline]] ExecResult exec_sleep(ScriptEngine* e, const Statement* s) {

@@ -146,6 +146,23 @@ efi::Handle resolve_device(const char* text) {
     return parse_handle_number(text);
 }
 
+ShellError block_media(efi::Handle handle, BlockMedia* media) {
+    *media = BlockMedia{};
+    efi::BlockIo* io = nullptr;
+    ShellError err = block_io_of(handle, &io);
+    if (err != kOk) return err;
+    const efi::BlockIoMedia* m = io->media;
+    media->present = m->media_present != 0;
+    media->removable = m->removable_media != 0;
+    media->logical_partition = m->logical_partition != 0;
+    media->read_only = m->read_only != 0;
+    media->block_size = m->block_size;
+    uint64_t blocks;
+    if (add_overflows(m->last_block, 1, &blocks) || mul_overflows(blocks, m->block_size, &media->bytes))
+        media->bytes = UINT64_MAX;
+    return kOk;
+}
+
 ShellError read_blocks(efi::Handle handle, uint64_t lba, uint64_t count, uint8_t** buffer,
                        uint64_t* length, uint32_t* block_size) {
     *buffer = nullptr;

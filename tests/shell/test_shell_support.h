@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/modules.h"
 #include "fs/files.h"
 #include "fs/volumes.h"
 #include "runtime/output.h"
 #include "shell/environment.h"
 #include "shell/executor.h"
 #include "shell/hooks.h"
-#include "shell/modules.h"
 #include "shell/registry.h"
 #include "sim.h"
 #include "variables.h"

@@ -16,6 +16,9 @@ int which(int count, char** vector);
 
 // Registers the core command table.
 void register_core_commands();
+// Module routines of set and alias, registered after the file commands.
+void register_set_command();
+void register_alias_command();
 
 // Whether `line` mentions `word` as a whole word (see help).
 bool line_mentions(const char* line, uint64_t length, const char* word);

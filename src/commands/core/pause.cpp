@@ -1,8 +1,8 @@
 // pause and sleep: waiting for a key or for time.
 #include "commands/core/core_commands.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/errors.h"
-#include "runtime/firmware.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
@@ -34,7 +34,7 @@ int sleep(int count, char** vector) {
         uint64_t now = milliseconds();
         if (now >= end) return 0;
         uint64_t slice = min_of<uint64_t>(end - now, 20);
-        boot_services()->stall(slice * 1000);
+        clock_stall(slice * 1000);
         if (poll_break()) return kExitInterrupted;
     }
 }

@@ -1,11 +1,11 @@
-#include "shell/modules.h"
+#include "app/modules.h"
 
-#include "runtime/output.h"
-#include "shell/registry.h"
 #include "basic/functions.h"
 #include "commands/core/core_commands.h"
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
+#include "runtime/output.h"
+#include "shell/registry.h"
 
 namespace tarn {
 
