@@ -17,3 +17,8 @@ set(CMAKE_CXX_FLAGS_INIT
 -Wglobal-constructors -Werror=global-constructors -Wexit-time-destructors -Werror=exit-time-destructors")
 set(CMAKE_EXE_LINKER_FLAGS_INIT
     "/subsystem:efi_application /entry:efi_main /nodefaultlib /machine:x64 /debug:none")
+# The Generic platform sets no dependency flags, so without these Ninja would not see
+# which headers an object includes and would keep stale objects after a header change.
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_CXX_DEPFILE_FORMAT gcc)
+set(CMAKE_CXX_DEPENDS_USE_COMPILER TRUE)

@@ -77,7 +77,7 @@ private:
     char16_t pending_high_surrogate_ = 0;
 };
 
-// A record of one processor port access made through platform/cpu.h.
+// A record of one processor port access made through cpu/cpu.h.
 struct PortAccess {
     bool write;
     uint16_t port;
@@ -216,7 +216,7 @@ public:
     using KeySource = std::function<KeySourceResult(uint64_t max_wait_us)>;
     void set_key_source(KeySource source);
 
-    // --- processor (platform/cpu.h fakes) ---
+    // --- processor (cpu/cpu.h fakes) ---
     const std::vector<PortAccess>& port_log() const;
     void clear_port_log();
     // Value read from a port (default all ones, as from an absent device).

@@ -714,6 +714,7 @@ SimFirmware::SimFirmware() : impl_(new Impl) {
     }
     g_current = this;
     impl_->owner = this;
+    attach_processor();
     impl_->wall_base_s = days_from_civil(2024, 1, 15) * 86400 + 9 * 3600;
     build_tables(*impl_);
     install_screen(*impl_);
@@ -742,6 +743,7 @@ SimFirmware::~SimFirmware() {
     for (auto& [addr, n] : impl_->pages) std::free(reinterpret_cast<void*>(addr));
     impl_->pages.clear();
     delete impl_;
+    detach_processor();
     g_current = nullptr;
 }
 

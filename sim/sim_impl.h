@@ -1,5 +1,5 @@
 // The state of the simulated firmware shared by its core files (sim_core.cpp,
-// handles.cpp, screen.cpp, keyboard.cpp, cpu_host.cpp). Not for tests.
+// handles.cpp, screen.cpp, keyboard.cpp, processor.cpp). Not for tests.
 #pragma once
 #include <csetjmp>
 #include <deque>
@@ -171,6 +171,9 @@ efi::Status pool_free(SimFirmware::Impl& im, void* block);
 void unwind_contexts(SimFirmware::Impl& im, ExitContext* ctx);
 // Ends the active run() (or, without one, the test) because of an abnormal condition.
 [[noreturn]] void end_run_abnormally(SimFirmware::Impl& im, bool stuck, const char* why);
+// The processor stand-ins (host/cpu_host.h) follow this firmware while it exists.
+void attach_processor();
+void detach_processor();
 
 // screen.cpp
 void install_screen(SimFirmware::Impl& im);

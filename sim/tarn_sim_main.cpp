@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "handles.h"
-#include "shell/entry.h"
 #include "sim.h"
 #include "sim_text.h"
 #include "uefi/guids.h"

@@ -6,8 +6,8 @@
 
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
-#include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"

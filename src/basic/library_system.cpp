@@ -6,8 +6,8 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "fs/volumes.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
-#include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -27,12 +27,7 @@ bool interrupted(ScriptEngine* e, const Expr* call) {
     return engine_error(e, call->line, "interrupted (Ctrl-C)");
 }
 
-bool read_clock(efi::Time* t) {
-    efi::RuntimeServices* rt = runtime_services();
-    if (!rt || !rt->get_time) return false;
-    *t = efi::Time{};
-    return rt->get_time(t, nullptr) == efi::kSuccess;
-}
+bool read_clock(efi::Time* t) { return clock_get_time(t) == efi::kSuccess; }
 
 // The canonical path of a script's argument, or null after "invalid path: %s".
 char* resolved_or_error(ScriptEngine* e, const Expr* call, SharedString* text) {

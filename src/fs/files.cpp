@@ -669,6 +669,25 @@ ShellError file_device_path(const char* path, efi::DevicePath** out) {
     return kOk;
 }
 
+void file_record(const char* path, const efi::FileInfo* info) {
+    const char* name = path;
+    for (const char* p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    uint64_t attr = info->attribute;
+    const efi::Time& t = info->modification_time;
+    record_begin();
+    record_field("name", "%s", name);
+    record_field("path", "%s", path);
+    record_field("type", "%s", (attr & efi::kFileDirectory) ? "dir" : "file");
+    record_field("size", "%llu", static_cast<unsigned long long>(info->file_size));
+    record_field("modified", "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                 t.second);
+    record_field("readonly", "%s", (attr & efi::kFileReadOnly) ? "yes" : "no");
+    record_field("hidden", "%s", (attr & efi::kFileHidden) ? "yes" : "no");
+    record_field("system", "%s", (attr & efi::kFileSystem) ? "yes" : "no");
+    record_field("archive", "%s", (attr & efi::kFileArchive) ? "yes" : "no");
+}
+
 void file_stat_record(const char* path, const FileStat& st) {
     efi::FileInfo info{};
     info.size = sizeof info;

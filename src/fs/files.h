@@ -96,7 +96,10 @@ void close_directory(Directory* directory);
 // and an end node, newly allocated (freed with release).
 [[nodiscard]] ShellError file_device_path(const char* path, efi::DevicePath** out);
 
-// The -data record of one file from its stat (see file_record).
+// The -data record of one file for listings: name, path, type, size, modified time and
+// attributes.
+void file_record(const char* path, const efi::FileInfo* info);
+// The same record from the file's stat.
 void file_stat_record(const char* path, const FileStat& st);
 
 // Installs the file layer's hooks in the output channel (redirection to files).

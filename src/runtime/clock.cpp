@@ -1,6 +1,7 @@
-// The firmware's clock services.
+// The firmware's clock services and the time-stamp counter calibration.
 #include "runtime/clock.h"
 
+#include "cpu/cpu.h"
 #include "runtime/firmware.h"
 
 namespace tarn {
@@ -28,6 +29,16 @@ efi::Status clock_monotonic_count(uint64_t* count) {
     efi::BootServices* bs = boot_services();
     if (!bs || !bs->get_next_monotonic_count) return efi::kUnsupported;
     return bs->get_next_monotonic_count(count);
+}
+
+void clock_calibrate() {
+    FirmwareContext& fw = firmware();
+    uint64_t t0 = read_timestamp_counter();
+    clock_stall(10000);
+    uint64_t t1 = read_timestamp_counter();
+    uint64_t diff = t1 - t0;
+    fw.ticks_per_ms = diff < 10 ? 1 : diff / 10;
+    fw.tsc_start = t0;
 }
 
 }  // namespace tarn

@@ -1,5 +1,6 @@
-// The clock owner: the firmware's time of day (GetTime, SetTime), its busy wait (Stall)
-// and its monotonic counter. Commands and BASIC reach these services only through here.
+// The clock owner: the firmware's time of day (GetTime, SetTime), its busy wait (Stall),
+// its monotonic counter, and the calibration of the time-stamp counter that
+// milliseconds() reads. Commands and BASIC reach these services only through here.
 #pragma once
 #include "uefi/base.h"
 
@@ -19,5 +20,8 @@ void clock_stall(uint64_t microseconds);
 
 // The boot services' next monotonic count.
 [[nodiscard]] efi::Status clock_monotonic_count(uint64_t* count);
+// Measures the time-stamp counter against a 10 ms stall and starts milliseconds() at
+// zero. Called once at start-up.
+void clock_calibrate();
 
 }  // namespace tarn

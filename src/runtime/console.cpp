@@ -1,7 +1,8 @@
 // Console operations over Simple Text Output and Simple Text Input (Ex).
 #include "runtime/console.h"
 
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
+#include "runtime/clock.h"
 #include "runtime/firmware.h"
 #include "runtime/strings.h"
 #include "runtime/text.h"
@@ -109,7 +110,7 @@ bool console_read_key(int64_t timeout_ms, KeyEvent* key) {
         uint64_t index = 0;
         efi::Status s = bs->wait_for_event(timer ? 2 : 1, events, &index);
         if (s != efi::kSuccess) {
-            bs->stall(1000);
+            clock_stall(1000);
         } else if (index == 1) {
             got = read_one(key);
             break;

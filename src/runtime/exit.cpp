@@ -1,7 +1,7 @@
 // Leaving the program.
 #include "runtime/exit.h"
 
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
 #include "runtime/console.h"
 #include "runtime/firmware.h"
 

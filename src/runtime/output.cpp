@@ -1,6 +1,7 @@
 // The output channel: every byte of normal output passes through out_write.
 #include "runtime/output.h"
 
+#include "runtime/clock.h"
 #include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/memory.h"
@@ -337,25 +338,6 @@ void labeled_value(int indent, int width, const char* label, const char* format,
     va_end(args);
 }
 
-void file_record(const char* path, const efi::FileInfo* info) {
-    const char* name = path;
-    for (const char* p = path; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-    uint64_t attr = info->attribute;
-    const efi::Time& t = info->modification_time;
-    record_begin();
-    record_field("name", "%s", name);
-    record_field("path", "%s", path);
-    record_field("type", "%s", (attr & efi::kFileDirectory) ? "dir" : "file");
-    record_field("size", "%llu", static_cast<unsigned long long>(info->file_size));
-    record_field("modified", "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                 t.second);
-    record_field("readonly", "%s", (attr & efi::kFileReadOnly) ? "yes" : "no");
-    record_field("hidden", "%s", (attr & efi::kFileHidden) ? "yes" : "no");
-    record_field("system", "%s", (attr & efi::kFileSystem) ? "yes" : "no");
-    record_field("archive", "%s", (attr & efi::kFileArchive) ? "yes" : "no");
-}
-
 // ---- keyboard ----
 
 void set_break_event(void* event) { g_out.break_event = event; }
@@ -387,15 +369,15 @@ bool sleep_interruptible(uint64_t ms) {
     uint64_t start = milliseconds();
     uint64_t end = start + ms;
     if (end < start) end = ~0ull;
-    auto* bs = boot_services();
     for (;;) {
         uint64_t now = milliseconds();
         if (now >= end) return true;
         uint64_t slice = min_of<uint64_t>(end - now, 20);
-        if (bs) bs->stall(slice * 1000);
+        clock_stall(slice * 1000);
         if (poll_break()) return false;
     }
 }
+
 void set_break() { g_out.break_flag = true; }
 
 bool read_key(int64_t timeout_ms, KeyEvent* key) {

@@ -5,7 +5,6 @@
 #include "runtime/console.h"
 #include "runtime/errors.h"
 #include "runtime/string_buffer.h"
-#include "uefi/protocols.h"
 
 namespace tarn {
 
@@ -63,8 +62,6 @@ void labeled_value(int indent, int width, const char* label, const char* format,
     TARN_PRINTF(4, 5);
 // Label to record key: lower case, runs of other characters to one '_', trimmed, at most 63 bytes.
 void normalize_key(const char* label, char* key, uint64_t key_size);
-// The record of one file for -data listings.
-void file_record(const char* path, const efi::FileInfo* info);
 
 // Keyboard while a command runs.
 bool poll_break();

@@ -5,6 +5,8 @@
 //
 //   \bench\text8.txt   read by a plain loop, by `grep -c` and by `wc`
 //   \bench\big32.bin   copied by a plain read+write loop and by `cp` (when it exists)
+#include "app/entry.h"
+#include "app/modules.h"
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
 #include "fs/files.h"
@@ -15,9 +17,7 @@
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
-#include "shell/entry.h"
 #include "shell/executor.h"
-#include "shell/modules.h"
 #include "shell/registry.h"
 #include "uefi/guids.h"
 

@@ -1,11 +1,14 @@
 // Replays inputs into a fuzz target when the build has no libFuzzer: a fixed number of
 // deterministic pseudo-random inputs (argv[1], default 20000), then every file named
-// after it. The sanitizers of the host build catch what goes wrong; the summary line
+// after it; a folder named there (the target's seed corpus) gives every file in it, in
+// name order. The sanitizers of the host build catch what goes wrong; the summary line
 // says how much ran.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -79,12 +82,29 @@ int main(int argc, char** argv) {
         bytes += input.size();
         LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
     }
-    uint64_t files = 0;
+    std::vector<std::string> paths;
     for (int i = 2; i < argc; i++) {
-        std::ifstream in(argv[i], std::ios::binary);
-        if (!in) {
-            fprintf(stderr, "%s: cannot read %s\n", base_name(argv[0]), argv[i]);
+        std::error_code error;
+        if (!std::filesystem::is_directory(argv[i], error)) {
+            paths.push_back(argv[i]);
             continue;
+        }
+        std::vector<std::string> inside;
+        for (const auto& entry : std::filesystem::directory_iterator(argv[i], error))
+            if (entry.is_regular_file()) inside.push_back(entry.path().string());
+        std::sort(inside.begin(), inside.end());
+        if (inside.empty()) {
+            fprintf(stderr, "%s: no inputs in %s\n", base_name(argv[0]), argv[i]);
+            return 1;
+        }
+        paths.insert(paths.end(), inside.begin(), inside.end());
+    }
+    uint64_t files = 0;
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            fprintf(stderr, "%s: cannot read %s\n", base_name(argv[0]), path.c_str());
+            return 1;
         }
         std::vector<uint8_t> input((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());

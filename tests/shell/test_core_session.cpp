@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include "app/entry.h"
 #include "fs/volumes.h"
 #include "runtime/console.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
-#include "shell/entry.h"
 #include "shell/executor.h"
 #include "shell/history.h"
 #include "shell/registry.h"

@@ -16,7 +16,7 @@
 #include "shell/environment.h"
 #include "shell/executor.h"
 #include "shell/hooks.h"
-#include "shell/modules.h"
+#include "app/modules.h"
 #include "shell/options.h"
 #include "shell/registry.h"
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "runtime/console.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
 #include "runtime/memory.h"
-#include "shell/entry.h"
 #include "sim.h"
 
 using namespace tarn;

@@ -168,3 +168,35 @@ TEST_F(FsTest, HandleNumbersAreAppendOnly) {
 }
 
 }  // namespace
+
+TEST_F(BlockTest, BlockMediaReportsEachDevice) {
+    struct Case {
+        efi::Handle handle;
+        bool present, removable, read_only;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {sim::block_handle(fw, disk), true, false, false, 16 * 512},
+        {sim::block_handle(fw, ro), true, false, true, 16 * 512},
+        {sim::block_handle(fw, nomedia), false, true, false, 16 * 512},
+    };
+    for (const Case& c : cases) {
+        BlockMedia m;
+        ASSERT_EQ(block_media(c.handle, &m), kOk);
+        EXPECT_EQ(m.present, c.present);
+        EXPECT_EQ(m.removable, c.removable);
+        EXPECT_EQ(m.read_only, c.read_only);
+        EXPECT_FALSE(m.logical_partition);
+        EXPECT_EQ(m.block_size, 512u);
+        EXPECT_EQ(m.bytes, c.bytes);
+    }
+    // A handle without Block I/O (the image) and no handle at all: an error, zeroed media.
+    for (efi::Handle h : {fw.image_handle(), static_cast<efi::Handle>(nullptr)}) {
+        BlockMedia m;
+        m.present = true;
+        m.bytes = 1;
+        EXPECT_NE(block_media(h, &m), kOk);
+        EXPECT_FALSE(m.present);
+        EXPECT_EQ(m.bytes, 0u);
+    }
+}

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "runtime/firmware.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
-#include "shell/entry.h"
 #include "shell/history.h"
 #include "shell/line_editor.h"
 #include "shell/registry.h"

@@ -3,10 +3,11 @@
 
 #include <string>
 
+#include "app/entry.h"
+#include "fs/files.h"
 #include "runtime/console.h"
 #include "runtime/exit.h"
 #include "runtime/output.h"
-#include "shell/entry.h"
 #include "sim.h"
 
 using namespace tarn;

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
 #include "sim.h"
 #include "uefi/guids.h"
 

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
 #include "sim.h"
 #include "uefi/guids.h"
 

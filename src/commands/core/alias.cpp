@@ -1,11 +1,11 @@
 // alias: show or define command aliases.
+#include "commands/core/core_commands.h"
 #include "commands/core/env_switches.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
 #include "shell/environment.h"
-#include "shell/modules.h"
 #include "shell/registry.h"
 
 namespace tarn {

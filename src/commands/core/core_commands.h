@@ -6,6 +6,9 @@ namespace tarn {
 
 // Registers the core command table.
 void register_core_commands();
+// Module routines of set and alias, registered after the file commands.
+void register_set_command();
+void register_alias_command();
 
 // One routine per command file; each registers that file's rows.
 void register_help_command();

@@ -1,8 +1,8 @@
 // pause and sleep: waiting for a key or for time.
 #include "commands/core/core_commands.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/errors.h"
-#include "runtime/firmware.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"

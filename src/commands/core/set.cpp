@@ -1,11 +1,11 @@
 // set: show or change environment variables.
+#include "commands/core/core_commands.h"
 #include "commands/core/env_switches.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
 #include "shell/environment.h"
-#include "shell/modules.h"
 #include "shell/options.h"
 #include "shell/registry.h"
 

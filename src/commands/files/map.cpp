@@ -3,7 +3,6 @@
 #include "commands/files/file_tree.h"
 #include "fs/blocks.h"
 #include "fs/volumes.h"
-#include "runtime/firmware.h"
 #include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
@@ -54,34 +53,10 @@ constexpr Option<MapOptions> kMapOptions[] = {
     ignored_option<MapOptions>("sfo", kOptionAnyCase),
 };
 
-// What a block device's media says; present is false when it cannot be read.
-struct MediaFacts {
-    bool present;
-    bool removable;
-    bool logical_partition;
-    bool read_only;
-    uint32_t block_size;
-    uint64_t bytes;
-};
-
-MediaFacts media_of(efi::Handle handle) {
-    MediaFacts m{};
-    efi::BootServices* bs = boot_services();
-    void* iface = nullptr;
-    if (!bs || efi::is_error(bs->handle_protocol(handle, &efi::kBlockIoProtocolGuid, &iface)) ||
-        !iface)
-        return m;
-    const efi::BlockIoMedia* media = static_cast<efi::BlockIo*>(iface)->media;
-    if (!media) return m;
-    m.present = media->media_present != 0;
-    m.removable = media->removable_media != 0;
-    m.logical_partition = media->logical_partition != 0;
-    m.read_only = media->read_only != 0;
-    m.block_size = media->block_size;
-    uint64_t blocks;
-    if (add_overflows(media->last_block, 1, &blocks) ||
-        mul_overflows(blocks, media->block_size, &m.bytes))
-        m.bytes = UINT64_MAX;
+// What a block device's media says; all false and zero when it cannot be read.
+BlockMedia media_of(efi::Handle handle) {
+    BlockMedia m;
+    if (block_media(handle, &m) != kOk) m = BlockMedia{};
     return m;
 }
 
@@ -152,7 +127,7 @@ void list_block_devices(bool verbose) {
     for (int i = 0; i < block_device_count(); i++) {
         if (poll_break()) return;
         const BlockDevice* b = block_device_at(i);
-        MediaFacts m = media_of(b->handle);
+        BlockMedia m = media_of(b->handle);
         const char* type = m.logical_partition ? "partition" : m.removable ? "removable" : "disk";
         const Volume* v = volume_at(volume_of_handle(b->handle));
         const char* volume = v ? v->name : "";

@@ -1,7 +1,7 @@
 // touch: set modification times to now, creating missing files.
 #include "commands/files/file_commands.h"
 #include "commands/files/file_tree.h"
-#include "runtime/firmware.h"
+#include "runtime/clock.h"
 #include "runtime/output.h"
 #include "shell/options.h"
 #include "shell/registry.h"
@@ -58,9 +58,8 @@ int touch_command(int count, char** vector) {
     if (first < 0) return kExitUsage;
     if (first >= count) return report_usage(kName);
 
-    efi::RuntimeServices* rt = runtime_services();
-    efi::Time t{};
-    efi::Status status = rt ? rt->get_time(&t, nullptr) : efi::kUnsupported;
+    efi::Time t;
+    efi::Status status = clock_get_time(&t);
     if (efi::is_error(status))
         return report_error(kName, "cannot read the clock: %s", status_message(status));
     const FileTime now{t.year, t.month, t.day, t.hour, t.minute, t.second};

@@ -1,6 +1,7 @@
 // A test program for the firmware tests: it runs the shell's runtime and output
 // channel inside real firmware and prints what the harness checks. The check is
 // chosen by the load options ("fwcheck.efi CHECK [ARGS]").
+#include "app/entry.h"
 #include "runtime/console.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
@@ -8,7 +9,6 @@
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
-#include "shell/entry.h"
 
 using namespace tarn;
 

@@ -1,5 +1,6 @@
-// Processor instructions the shell uses. The firmware build implements them with
-// the instructions themselves; the host build supplies fakes.
+// Processor instructions the shell uses: a leaf below the runtime that includes nothing
+// of ours. The firmware build implements them with the instructions themselves
+// (cpu_efi.cpp); the host build links stand-ins (host/cpu_host.cpp).
 #pragma once
 #include <stdint.h>
 

@@ -1,8 +1,9 @@
 // The image entry point: console and clock preparation, arguments, private stack.
-#include "shell/entry.h"
+#include "app/entry.h"
 
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
 #include "fs/volumes.h"
+#include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
@@ -39,16 +40,6 @@ void choose_console_mode() {
     int64_t chosen = choose_text_mode(columns.get(), rows.get(), count, current);
     if (chosen < 0) return;
     if (out->set_mode(out, static_cast<uint64_t>(chosen)) == efi::kSuccess) fw.saved_mode = current;
-}
-
-void calibrate_clock() {
-    FirmwareContext& fw = firmware();
-    uint64_t t0 = read_timestamp_counter();
-    fw.boot->stall(10000);
-    uint64_t t1 = read_timestamp_counter();
-    uint64_t diff = t1 - t0;
-    fw.ticks_per_ms = diff < 10 ? 1 : diff / 10;
-    fw.tsc_start = t0;
 }
 
 bool is_text_options(const char16_t* units, uint64_t count) {
@@ -169,7 +160,7 @@ void prepare_firmware(efi::Handle image, efi::SystemTable* st) {
     fw.saved_attribute = attribute ? attribute : 7;
     choose_console_mode();
     console_show_cursor(true);
-    calibrate_clock();
+    clock_calibrate();
 }
 
 efi::Status entry(efi::Handle image, efi::SystemTable* st) {

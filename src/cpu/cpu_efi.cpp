@@ -1,5 +1,5 @@
 // Processor instructions for the firmware build.
-#include "platform/cpu.h"
+#include "cpu/cpu.h"
 
 namespace tarn {
 

@@ -8,8 +8,4 @@ namespace tarn {
 // hardware, network). Called once by the shell main routine before anything else runs.
 void register_modules();
 
-// Module routines of the shell's own commands.
-void register_set_command();
-void register_alias_command();
-
 }  // namespace tarn

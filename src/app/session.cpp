@@ -1,4 +1,6 @@
 // The shell's main routine and the interactive session.
+#include "app/entry.h"
+#include "app/modules.h"
 #include "basic/engine.h"
 #include "basic/program.h"
 #include "fs/files.h"
@@ -10,11 +12,9 @@
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
-#include "shell/entry.h"
 #include "shell/environment.h"
 #include "shell/executor.h"
 #include "shell/line_editor.h"
-#include "shell/modules.h"
 #include "shell/session_state.h"
 
 namespace tarn {
