@@ -18,6 +18,9 @@ void out_write(const char* bytes, uint64_t n);
 void out_text(const char* text);
 void out_printf(const char* format, ...) TARN_PRINTF(1, 2);
 void out_vprintf(const char* format, va_list args);
+// out_write in runs of a few lines, with the Ctrl-C poll between runs, so that one long
+// text can be stopped while it prints. False when Ctrl-C stopped it (the rest is dropped).
+bool out_write_interruptible(const char* bytes, uint64_t n);
 
 // Error lines: straight to the console in light red, never redirected.
 void print_error(const char* format, ...) TARN_PRINTF(1, 2);
