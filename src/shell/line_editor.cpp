@@ -666,6 +666,31 @@ uint64_t word_start_points(const Editor& e) {
     return i;
 }
 
+bool inside_quotes(const Editor& e) {
+    uint64_t quotes = 0;
+    for (uint64_t i = 0; i < e.cursor; i++)
+        if (e.text.data[i] == '"') quotes++;
+    return quotes % 2 != 0;
+}
+
+// A name with a blank would be split into two words: the completed word gets an opening
+// double quote (unless it is already inside one), and the quote is closed when the name
+// is complete (not a directory or volume to go on into).
+void replace_word_quoted(Editor& e, uint64_t word_start, const char* replacement, bool complete_name) {
+    const bool quoted = inside_quotes(e);
+    const bool needs_quote = !quoted && strchr(replacement, ' ') != nullptr;
+    if (!quoted && !needs_quote) {
+        replace_word(e, word_start, replacement, complete_name);
+        return;
+    }
+    StringBuffer text;
+    init(text);
+    if (needs_quote) append_char(text, '"');
+    append_text(text, replacement);
+    if (complete_name) append_char(text, '"');
+    replace_word(e, word_start, text.c_str(), complete_name);
+}
+
 void complete(Editor& e) {
     StringBuffer line;
     init(line);
@@ -677,8 +702,8 @@ void complete(Editor& e) {
     if (list.count == 1) {
         const char* only = list.items[0];
         uint64_t n = strlen(only);
-        bool add_space = !(n > 0 && (only[n - 1] == '\\' || only[n - 1] == ':'));
-        replace_word(e, word_start, only, add_space);
+        bool complete_name = !(n > 0 && (only[n - 1] == '\\' || only[n - 1] == ':'));
+        replace_word_quoted(e, word_start, only, complete_name);
         return;
     }
     sort_candidates(list.items, list.count);
@@ -686,7 +711,7 @@ void complete(Editor& e) {
     uint64_t word_points = e.cursor - word_start;
     if (utf8_count(list.items[0], prefix) > word_points && prefix > 0) {
         char* common = xstrndup(list.items[0], prefix);
-        replace_word(e, word_start, common, false);
+        replace_word_quoted(e, word_start, common, false);
         release(common);
         return;
     }

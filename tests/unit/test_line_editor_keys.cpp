@@ -614,6 +614,34 @@ TEST_F(CompletionTest, QuotedWordStartsAfterTheQuote) {
     EXPECT_EQ(read(), "cd \"fs0:\\My Files\\");
 }
 
+// A name with a blank is completed inside double quotes, so that it stays one word: the
+// quote stays open for a directory (or a common prefix) and closes after a file name.
+TEST_F(CompletionTest, NamesWithBlanksAreQuoted) {
+    g_dirs[""] = {{"my dir", true}, {"my file.txt", false}, {"plain.txt", false},
+                  {"solo name.txt", false}};
+    g_dirs["my dir\\"] = {{"a b.txt", false}, {"c.txt", false}};
+    struct Case {
+        const char* typed;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"cat so\t", "cat \"solo name.txt\" "},
+        {"cat my\t", "cat \"my "},  // the common prefix holds the blank: the quote stays open
+        {"cat my\td\t", "cat \"my dir\\"},
+        {"cat my\tf\t", "cat \"my file.txt\" "},
+        {"cat my\td\ta\t", "cat \"my dir\\a b.txt\" "},  // on inside the open quote
+        {"cat my\td\tc\t", "cat \"my dir\\c.txt\" "},
+        {"cat \"my d\t", "cat \"my dir\\"},  // a typed quote: none added
+        {"cat \"pl\t", "cat \"plain.txt\" "},
+        {"cat pl\t", "cat plain.txt "},  // no blank, no quotes
+    };
+    for (const Case& c : cases) {
+        fw.push_text(c.typed);
+        fw.push_text("\r");
+        EXPECT_EQ(read(), c.line) << c.typed;
+    }
+}
+
 TEST_F(CompletionTest, CommonPrefixExtendsTheWord) {
     g_dirs[""] = {};
     fw.push_text("mk\t");
