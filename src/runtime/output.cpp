@@ -5,6 +5,7 @@
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/strings.h"
+#include "runtime/terminal_keys.h"
 
 namespace tarn {
 
@@ -402,14 +403,49 @@ bool poll_break() {
 void clear_break() { g_out.break_flag = false; }
 void set_break() { g_out.break_flag = true; }
 
+namespace {
+
+bool ring_pop(KeyEvent* key) {
+    if (g_out.ring_count == 0) return false;
+    *key = g_out.ring[g_out.ring_head];
+    g_out.ring_head = (g_out.ring_head + 1) % kKeyRingSize;
+    g_out.ring_count--;
+    return true;
+}
+
+void ring_push_front(const KeyEvent& k) {
+    if (g_out.ring_count >= kKeyRingSize) return;
+    g_out.ring_head = (g_out.ring_head + kKeyRingSize - 1) % kKeyRingSize;
+    g_out.ring[g_out.ring_head] = k;
+    g_out.ring_count++;
+}
+
+// The oldest key typed during a command, else one from the console.
+bool read_raw_key(void*, int64_t timeout_ms, KeyEvent* key) {
+    return ring_pop(key) || console_read_key(timeout_ms, key);
+}
+
+}  // namespace
+
+void unread_key(const KeyEvent& key) { ring_push(key); }
+
 bool read_key(int64_t timeout_ms, KeyEvent* key) {
-    if (g_out.ring_count > 0) {
-        *key = g_out.ring[g_out.ring_head];
-        g_out.ring_head = (g_out.ring_head + 1) % kKeyRingSize;
-        g_out.ring_count--;
-        return true;
+    for (;;) {
+        if (!read_raw_key(nullptr, timeout_ms, key)) return false;
+        if (key->scan_code != kScanEscape) return true;
+        KeyEvent decoded, leftover;
+        bool has_leftover = false;
+        uint64_t row = 0, column = 0;
+        TerminalInput what =
+            decode_after_escape(read_raw_key, nullptr, &decoded, &row, &column, &leftover, &has_leftover);
+        if (has_leftover) ring_push_front(leftover);
+        if (what == TerminalInput::kKey) {
+            *key = decoded;
+            return true;
+        }
+        // A late answer to the size query (which of its two reports cannot be told), or
+        // a sequence that is no key: read on.
     }
-    return console_read_key(timeout_ms, key);
 }
 
 bool press_any_key(const char* prompt) {

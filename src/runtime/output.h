@@ -73,7 +73,11 @@ void file_record(const char* path, const efi::FileInfo* info);
 bool poll_break();
 void clear_break();
 void set_break();
+// Keys come decoded: escape sequences that the firmware's serial terminal hands on as an
+// Escape key and characters become the keys they stand for (terminal_keys.h).
 bool read_key(int64_t timeout_ms, KeyEvent* key);
+// Keeps a key that arrived while something else was awaited, for the next read_key.
+void unread_key(const KeyEvent& key);
 bool press_any_key(const char* prompt = nullptr);
 // The execution-break event of the Shell protocol support, tested by poll_break.
 void set_break_event(void* event);

@@ -378,7 +378,10 @@ TEST_F(LineEditorTest, EscapeClearsTheLine) {
     key(27);
     fw.push_text("ls");
     scan(0x17);  // ESC as a scan code (a lone ESC over serial)
-    fw.push_text("ver\r");
+    // Typed after the Escape came on its own: a character right behind it would make
+    // the pair Alt+character.
+    fw.push_key(u'v', 0, 0, 200000);
+    fw.push_text("er\r");
     EXPECT_EQ(read(), "ver");
     EXPECT_EQ(row(0), "> ver");
 }
@@ -933,6 +936,81 @@ TEST_F(LineEditorTest, OverlongUtf8InHistoryBringsNoControlCharacters) {
 TEST_F(LineEditorTest, NullPrompt) {
     fw.push_text("x\r");
     EXPECT_EQ(read(nullptr), "x");
+}
+
+
+// ---- keys as a terminal on the serial line sends them ----
+// The firmware's terminal hands sequences it does not know on as an Escape key (scan code
+// 0x17) followed by the plain characters, which read_key decodes.
+
+struct TerminalKeyCase {
+    const char* name;
+    const char* typed_before;     // typed first
+    std::vector<std::string> sequences;  // each: the characters after one Escape
+    const char* typed_after;
+    const char* line;
+};
+
+TEST_F(LineEditorTest, EscapeSequencesOfATerminalEditTheLine) {
+    const TerminalKeyCase cases[] = {
+        {"Delete", "echo one two", {"[D", "[D", "[3~"}, "", "echo one to"},
+        {"Home ESC[1~", "cho", {"[1~"}, "e", "echo"},
+        {"Home ESC[7~", "cho", {"[7~"}, "e", "echo"},
+        {"Home ESC O H", "cho", {"OH"}, "e", "echo"},
+        {"End ESC[4~", "ab", {"[1~", "[4~"}, "c", "abc"},
+        {"End ESC[8~", "ab", {"[1~", "[8~"}, "c", "abc"},
+        {"End ESC O F", "ab", {"OH", "OF"}, "c", "abc"},
+        {"Ctrl+Left", "echo one two", {"[1;5D"}, "X", "echo one Xtwo"},
+        {"Ctrl+Right", "one two three", {"[1~", "[1;5C", "[1;5C"}, "X", "one twoX three"},
+        {"Alt+b and Alt+f", "one two", {"b", "b", "f"}, "X", "oneX two"},
+        {"arrows with ESC O", "ab", {"OD", "OD", "OC"}, "X", "aXb"},
+        {"Insert, Page Up/Down, F-keys ignored", "ab", {"[2~", "[5~", "[6~", "[11~", "[24~", "OP", "[1;2P"}, "c", "abc"},
+        {"an unknown sequence is dropped", "ab", {"[99~", "[1;5Z"}, "c", "abc"},
+        {"a late cursor report is no text", "ab", {"[40;120R"}, "c", "abc"},
+    };
+    for (const TerminalKeyCase& c : cases) {
+        fw.push_text(c.typed_before);
+        for (const std::string& seq : c.sequences) fw.push_escape_sequence(seq, 0, 1000);
+        fw.push_text(c.typed_after);
+        fw.push_text("\r");
+        EXPECT_EQ(read(), c.line) << c.name;
+        EXPECT_EQ(fw.pending_keys(), 0u) << c.name;
+    }
+}
+
+TEST_F(LineEditorTest, ALoneEscapeStaysEscapeAndTypeAheadIsKept) {
+    // Nothing follows within the sequence time: the Escape clears the line.
+    fw.push_text("garbage");
+    fw.push_key(0, 0x17);
+    fw.push_key(u'o', 0, 0, 300000);
+    fw.push_text("k\r");
+    EXPECT_EQ(read(), "ok");
+    // An Escape followed by a key the firmware decoded itself (Left) is two keys.
+    fw.push_text("ab");
+    fw.push_key(0, 0x17);
+    fw.push_key(0, kLeft, 0, 1000);
+    fw.push_text("c\r");
+    EXPECT_EQ(read(), "c");
+    // A sequence typed while a command ran (queued by the break poll) decodes the same.
+    fw.push_text("xy");
+    fw.push_key(0, kLeft);
+    fw.push_escape_sequence("[3~", 0, 0);
+    fw.advance_us(100000);
+    EXPECT_FALSE(fw.run([] { EXPECT_FALSE(poll_break()); }).stuck);
+    fw.push_text("\r");
+    EXPECT_EQ(read(), "x");
+}
+
+TEST_F(LineEditorTest, ModifierParametersOfArrowKeysReachTheMenuToo) {
+    fw.push_escape_sequence("[B", 0, 1000);   // Down
+    fw.push_escape_sequence("[1;2B", 0, 1000);  // Shift+Down is still Down
+    fw.push_key(u'\r');
+    int chosen = -2;
+    EXPECT_FALSE(fw.run([&] {
+        const char* items[] = {"a", "b", "c"};
+        chosen = menu("pick", items, 3, 0, 1);
+    }).stuck);
+    EXPECT_EQ(chosen, 3);
 }
 
 }  // namespace
