@@ -131,10 +131,11 @@ def ctrl_c_stops_grep(m):
 
 
 def completion_of_a_name_with_a_blank(m):
+    # The editor redraws the word in place, so the terminal's screen shows the result.
     m.send("type my\t")
-    m.wait_for('type "my dir\\')
+    wait_screen(m, lambda r: (PROMPT + 'type "my dir\\') in r, "no quoted directory")
     m.send("\t")
-    m.wait_for('"my dir\\file one.txt" ')
+    wait_screen(m, lambda r: (PROMPT + 'type "my dir\\file one.txt"') in r, "no quoted file name")
     m.send("\r")
     m.wait_for("inside the folder\n")
     m.wait_for(PROMPT)
