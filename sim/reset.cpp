@@ -8,6 +8,7 @@
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
 #include "runtime/output.h"
+#include "runtime/terminal.h"
 #include "shell/environment.h"
 #include "shell/executor.h"
 #include "shell/history.h"
@@ -21,6 +22,7 @@ namespace sim {
 // forgotten last.
 void reset_tarn_state() {
     tarn::reset_output_state();
+    tarn::reset_terminal_state();
     tarn::set_exit_hook(nullptr);
     tarn::reset_fs_state();
     tarn::reset_handle_table();

@@ -42,6 +42,12 @@ efi::Status EFIAPI out_output_string(efi::SimpleTextOutput*, const efi::Char16* 
     auto& s = im();
     if (!text) return efi::kInvalidParameter;
     s.screen.write(text);
+    if (s.terminal) terminal_after_output(s, text);
+    if (s.output_us_per_unit) {
+        uint64_t units = 0;
+        for (const efi::Char16* p = text; *p; p++) units++;
+        advance_to(s, s.now_us + units * s.output_us_per_unit);
+    }
     sync_output_mode(s);
     if (s.listener.text) s.listener.text(text);
     return efi::kSuccess;
@@ -82,6 +88,7 @@ efi::Status EFIAPI out_set_attribute(efi::SimpleTextOutput*, uint64_t attribute)
 efi::Status EFIAPI out_clear_screen(efi::SimpleTextOutput*) {
     auto& s = im();
     s.screen.clear();
+    s.fw_column = s.fw_row = 0;
     sync_output_mode(s);
     if (s.listener.clear) s.listener.clear();
     return efi::kSuccess;
@@ -89,7 +96,15 @@ efi::Status EFIAPI out_clear_screen(efi::SimpleTextOutput*) {
 
 efi::Status EFIAPI out_set_cursor_position(efi::SimpleTextOutput*, uint64_t column, uint64_t row) {
     auto& s = im();
-    if (column >= s.screen.columns() || row >= s.screen.rows()) return efi::kUnsupported;
+    if (s.terminal) {
+        // The firmware checks its own mode and sends an absolute position to the line.
+        const TextMode& m = s.modes[static_cast<size_t>(s.out_mode.mode)];
+        if (column >= m.columns || row >= m.rows) return efi::kUnsupported;
+        s.fw_column = static_cast<int64_t>(column);
+        s.fw_row = static_cast<int64_t>(row);
+    } else if (column >= s.screen.columns() || row >= s.screen.rows()) {
+        return efi::kUnsupported;
+    }
     s.screen.set_cursor(column, row);
     sync_output_mode(s);
     if (s.listener.cursor) s.listener.cursor(column, row);
@@ -117,12 +132,29 @@ void Screen::resize(uint64_t columns, uint64_t rows) {
 void Screen::clear() {
     cells_.assign(columns_ * rows_, Cell{u' ', attribute_});
     cursor_column_ = cursor_row_ = 0;
+    wrap_pending_ = false;
 }
 
 void Screen::set_cursor(uint64_t column, uint64_t row) {
     cursor_column_ = std::min(column, columns_ - 1);
     cursor_row_ = std::min(row, rows_ - 1);
+    wrap_pending_ = false;
 }
+
+void Screen::move_cursor_by(int64_t columns, int64_t rows) {
+    int64_t c = static_cast<int64_t>(cursor_column_) + columns;
+    int64_t r = static_cast<int64_t>(cursor_row_) + rows;
+    c = std::clamp<int64_t>(c, 0, static_cast<int64_t>(columns_) - 1);
+    r = std::clamp<int64_t>(r, 0, static_cast<int64_t>(rows_) - 1);
+    set_cursor(static_cast<uint64_t>(c), static_cast<uint64_t>(r));
+}
+
+void Screen::save_cursor() {
+    saved_column_ = cursor_column_;
+    saved_row_ = cursor_row_;
+}
+
+void Screen::restore_cursor() { set_cursor(saved_column_, saved_row_); }
 
 void Screen::scroll_up() {
     std::move(cells_.begin() + static_cast<std::ptrdiff_t>(columns_), cells_.end(), cells_.begin());
@@ -171,12 +203,15 @@ void Screen::put_unit(char16_t ch) {
     switch (ch) {
     case u'\r':
         cursor_column_ = 0;
+        wrap_pending_ = false;
         return;
     case u'\n':
         newline();
+        wrap_pending_ = false;
         return;
     case u'\b':
         if (cursor_column_ > 0) cursor_column_--;
+        wrap_pending_ = false;
         return;
     case 0x07:  // bell
         return;
@@ -185,8 +220,17 @@ void Screen::put_unit(char16_t ch) {
     }
     if (ch < 0x20) return;
     if (cells_.size() != columns_ * rows_) clear();
+    if (wrap_pending_) {
+        wrap_pending_ = false;
+        cursor_column_ = 0;
+        newline();
+    }
     cells_[cursor_row_ * columns_ + cursor_column_] = Cell{ch, attribute_};
-    if (++cursor_column_ >= columns_) {
+    if (cursor_column_ + 1 < columns_) {
+        cursor_column_++;
+    } else if (deferred_wrap_) {
+        wrap_pending_ = true;
+    } else {
         cursor_column_ = 0;
         newline();
     }
@@ -248,15 +292,20 @@ std::string Screen::text_in_foreground(int foreground) const {
 void sync_output_mode(SimFirmware::Impl& s) {
     s.out_mode.max_mode = static_cast<int32_t>(s.modes.size());
     s.out_mode.attribute = s.screen.attribute();
-    s.out_mode.cursor_column = static_cast<int32_t>(s.screen.cursor_column());
-    s.out_mode.cursor_row = static_cast<int32_t>(s.screen.cursor_row());
+    s.out_mode.cursor_column = static_cast<int32_t>(s.terminal ? s.fw_column : s.screen.cursor_column());
+    s.out_mode.cursor_row = static_cast<int32_t>(s.terminal ? s.fw_row : s.screen.cursor_row());
     s.out_mode.cursor_visible = s.screen.cursor_visible() ? 1 : 0;
 }
 
 void screen_set_mode(SimFirmware::Impl& s, uint64_t mode) {
     if (mode >= s.modes.size()) return;
     s.out_mode.mode = static_cast<int32_t>(mode);
-    s.screen.resize(s.modes[mode].columns, s.modes[mode].rows);
+    if (s.terminal) {
+        s.screen.clear();  // the terminal keeps its size
+        s.fw_column = s.fw_row = 0;
+    } else {
+        s.screen.resize(s.modes[mode].columns, s.modes[mode].rows);
+    }
     sync_output_mode(s);
     if (s.listener.mode) s.listener.mode(s.modes[mode].columns, s.modes[mode].rows);
 }

@@ -60,6 +60,14 @@ public:
     void set_cursor(uint64_t column, uint64_t row);
     void set_attribute(uint8_t attribute) { attribute_ = attribute; }
     void set_cursor_visible(bool visible) { cursor_visible_ = visible; }
+    // A terminal's behaviour (xterm, and most others): after the last cell of a row is
+    // written the cursor stays on it and wraps only before the next character.
+    void set_deferred_wrap(bool deferred) { deferred_wrap_ = deferred; wrap_pending_ = false; }
+    // Relative moves (escape sequences of the serial line), clamped to the grid; they
+    // never scroll.
+    void move_cursor_by(int64_t columns, int64_t rows);
+    void save_cursor();
+    void restore_cursor();
 
     // internal state (used by the implementation)
     uint64_t columns_ = 80, rows_ = 25;
@@ -69,6 +77,10 @@ public:
     uint64_t cursor_column_ = 0, cursor_row_ = 0;
     uint8_t attribute_ = 0x07;
     bool cursor_visible_ = true;
+
+    bool deferred_wrap_ = false;
+    bool wrap_pending_ = false;
+    uint64_t saved_column_ = 0, saved_row_ = 0;
 
 private:
     void newline();
@@ -137,6 +149,25 @@ public:
     void set_current_mode(uint64_t mode);
     // Make QueryMode fail (the shell then assumes 80x25).
     void set_query_mode_fails(bool fails);
+
+    // --- serial terminal (sim/terminal.cpp) ---
+    // Puts a terminal of columns x rows on a serial line behind the console, as OVMF's
+    // terminal driver does: the screen model becomes that terminal (its own size, deferred
+    // wrap, absolute rows from SetCursorPosition clamped to it, scrolling at its bottom)
+    // while QueryMode keeps the text modes and the firmware's cursor row stops at the
+    // mode's last row. A Serial I/O protocol is installed whose Write feeds raw bytes to
+    // the terminal: ESC 7 / ESC 8, ESC [ n A/B/C/D, ESC [ r ; c H, and ESC [ 6 n, which a
+    // terminal that answers answers after answer_delay_us with ESC [ row ; col R, delivered
+    // as the firmware delivers it: an Escape key (scan code 0x17), then the characters.
+    void attach_serial_terminal(uint64_t columns, uint64_t rows, bool answers = true,
+                                uint64_t answer_delay_us = 2000);
+    // Every byte written through Serial I/O.
+    const std::string& serial_bytes() const;
+    // A sequence the firmware hands on undecoded: an Escape key, then each character
+    // after gap_us (keys typed later come after it).
+    void push_escape_sequence(const std::string& chars, uint64_t delay_us = 0, uint64_t gap_us = 200);
+    // Virtual time each unit of console output takes (a serial line's pace; 0 by default).
+    void set_output_time_per_unit(uint64_t us);
 
     // --- keyboard ---
     // Keys are delivered in order; a key is available once the virtual clock reaches its

@@ -127,6 +127,17 @@ struct SimFirmware::Impl {
     bool query_mode_fails = false;
     efi::Handle con_out_handle = nullptr;
 
+    // serial terminal (terminal.cpp)
+    bool terminal = false;
+    bool terminal_answers = true;
+    uint64_t terminal_answer_delay_us = 0;
+    int64_t fw_column = 0, fw_row = 0;  // the firmware's idea of the cursor
+    efi::SerialIo serial{};
+    efi::Handle serial_handle = nullptr;
+    std::string serial_sequence;  // an escape sequence not yet complete
+    std::string serial_bytes;
+    uint64_t output_us_per_unit = 0;
+
     // console input
     efi::SimpleTextInput con_in{};
     efi::SimpleTextInputEx con_in_ex{};
@@ -179,6 +190,9 @@ void detach_processor();
 void install_screen(SimFirmware::Impl& im);
 void screen_set_mode(SimFirmware::Impl& im, uint64_t mode);
 void sync_output_mode(SimFirmware::Impl& im);
+
+// terminal.cpp: the firmware's cursor model while a serial terminal is attached.
+void terminal_after_output(SimFirmware::Impl& im, const char16_t* text);
 
 // keyboard.cpp
 void install_keyboard(SimFirmware::Impl& im);

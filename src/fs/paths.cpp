@@ -116,6 +116,24 @@ char* join_path(const char* dir, const char* name) {
 
 bool has_wildcard(const char* text) { return text && strpbrk(text, "*?") != nullptr; }
 
+bool names_directory(const char* typed) {
+    uint64_t n = typed ? strlen(typed) : 0;
+    if (n < 2 || (typed[n - 1] != '\\' && typed[n - 1] != '/')) return false;
+    return typed[n - 2] != ':';  // "fs0:\" is the root, a directory whatever happens
+}
+
+ShellError check_directory_destination(const char* typed, const char* canonical) {
+    if (!names_directory(typed)) return kOk;
+    FileStat st{};
+    if (file_stat(canonical, &st) == kOk && st.is_directory) return kOk;
+    return kErrNotDirectory;
+}
+
+ShellError check_output_file_target(const char* typed, const char* canonical) {
+    if (!names_directory(typed)) return kOk;
+    return check_directory_destination(typed, canonical) == kOk ? kErrIsDirectory : kErrNotDirectory;
+}
+
 void sort_paths(char** paths, uint64_t count) {
     stable_sort(paths, count, [](const char* a, const char* b) { return compare_nocase(a, b) < 0; });
 }

@@ -1,6 +1,7 @@
 // Canonical paths ("fs0:\efi\boot"; a root is "fs0:\"), resolution of typed paths,
 // and wildcard expansion.
 #pragma once
+#include "runtime/errors.h"
 #include "runtime/util.h"
 
 namespace tarn {
@@ -38,6 +39,15 @@ char* directory_part(const char* path);
 // Newly allocated: "%s%s" when dir ends with a backslash, else "%s\%s".
 char* join_path(const char* dir, const char* name);
 bool has_wildcard(const char* text);
+// Whether typed text ends in a separator ('\' or '/') after something other than a volume
+// name, so that it can only mean a directory ("nodir\", "fs0:\a\", not "fs0:\").
+bool names_directory(const char* typed);
+// For a destination typed as a directory: kOk when the canonical path is an existing
+// directory or was not typed as one; kErrNotDirectory otherwise.
+[[nodiscard]] ShellError check_directory_destination(const char* typed, const char* canonical);
+// For an output file typed as a directory: kErrIsDirectory when it exists,
+// kErrNotDirectory when it does not; kOk when it was not typed as a directory.
+[[nodiscard]] ShellError check_output_file_target(const char* typed, const char* canonical);
 
 // Sorts paths ASCII case-insensitively (stable).
 void sort_paths(char** paths, uint64_t count);

@@ -13,9 +13,14 @@ ShellError redirect_open(const char* path, bool append, void** handle) {
     *handle = nullptr;
     char* resolved = resolve_path(path);
     if (!resolved) return kErrNotFound;
+    // "> q\" names a directory, which output cannot go to; without one there, no file "q".
+    ShellError err = check_output_file_target(path, resolved);
+    if (err != kOk) {
+        release(resolved);
+        return err;
+    }
     File* file = nullptr;
-    ShellError err =
-        file_open(resolved, kOpenWrite | kOpenCreate | (append ? kOpenAppend : kOpenTruncate), &file);
+    err = file_open(resolved, kOpenWrite | kOpenCreate | (append ? kOpenAppend : kOpenTruncate), &file);
     release(resolved);
     if (err != kOk) return err;
     *handle = file;

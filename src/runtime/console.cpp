@@ -5,6 +5,7 @@
 #include "runtime/clock.h"
 #include "runtime/firmware.h"
 #include "runtime/strings.h"
+#include "runtime/terminal.h"
 #include "runtime/text.h"
 
 namespace tarn {
@@ -75,6 +76,7 @@ void console_write(const char* bytes, uint64_t n) {
         // rest of the chunk, so it is shown as the replacement character.
         if (cp > 0xffff || cp == 0) cp = kReplacementCharacter;
         units[count++] = static_cast<char16_t>(cp);
+        terminal_track(static_cast<char16_t>(cp));
         if (count > kFlushUnits) {
             units[count] = 0;
             out->output_string(out, units);
@@ -143,9 +145,14 @@ void console_restore_attribute() { console_set_raw_attribute(firmware().saved_at
 
 void console_clear() {
     if (auto* out = con_out()) out->clear_screen(out);
+    terminal_track_column(0);
 }
 
 void console_size(uint64_t* columns, uint64_t* rows) {
+    if (terminal_active()) {
+        terminal_size(columns, rows);
+        return;
+    }
     uint64_t c = 80, r = 25;
     auto* out = con_out();
     if (out && out->mode) {
@@ -161,6 +168,7 @@ void console_size(uint64_t* columns, uint64_t* rows) {
 
 void console_set_cursor(uint64_t column, uint64_t row) {
     if (auto* out = con_out()) out->set_cursor_position(out, column, row);
+    terminal_track_column(column);
 }
 
 void console_cursor(uint64_t* column, uint64_t* row) {

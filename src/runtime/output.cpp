@@ -6,6 +6,7 @@
 #include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/strings.h"
+#include "runtime/terminal_keys.h"
 
 namespace tarn {
 
@@ -142,6 +143,24 @@ void out_write(const char* bytes, uint64_t n) {
         return;
     }
     console_write(bytes, n);
+}
+
+bool out_write_interruptible(const char* bytes, uint64_t n) {
+    // A run of four lines (at most 512 bytes) takes about 45 ms at 115200 baud, which keeps
+    // the poll near its 50 ms rhythm on the slowest console.
+    constexpr uint64_t kRunLines = 4;
+    constexpr uint64_t kRunBytes = 512;
+    uint64_t start = 0;
+    while (start < n) {
+        if (poll_break()) return false;
+        uint64_t end = start;
+        uint64_t lines = 0;
+        while (end < n && end - start < kRunBytes && lines < kRunLines)
+            if (bytes[end++] == '\n') lines++;
+        out_write(bytes + start, end - start);
+        start = end;
+    }
+    return !poll_break();
 }
 
 void out_text(const char* text) {
@@ -380,14 +399,49 @@ bool sleep_interruptible(uint64_t ms) {
 
 void set_break() { g_out.break_flag = true; }
 
+namespace {
+
+bool ring_pop(KeyEvent* key) {
+    if (g_out.ring_count == 0) return false;
+    *key = g_out.ring[g_out.ring_head];
+    g_out.ring_head = (g_out.ring_head + 1) % kKeyRingSize;
+    g_out.ring_count--;
+    return true;
+}
+
+void ring_push_front(const KeyEvent& k) {
+    if (g_out.ring_count >= kKeyRingSize) return;
+    g_out.ring_head = (g_out.ring_head + kKeyRingSize - 1) % kKeyRingSize;
+    g_out.ring[g_out.ring_head] = k;
+    g_out.ring_count++;
+}
+
+// The oldest key typed during a command, else one from the console.
+bool read_raw_key(void*, int64_t timeout_ms, KeyEvent* key) {
+    return ring_pop(key) || console_read_key(timeout_ms, key);
+}
+
+}  // namespace
+
+void unread_key(const KeyEvent& key) { ring_push(key); }
+
 bool read_key(int64_t timeout_ms, KeyEvent* key) {
-    if (g_out.ring_count > 0) {
-        *key = g_out.ring[g_out.ring_head];
-        g_out.ring_head = (g_out.ring_head + 1) % kKeyRingSize;
-        g_out.ring_count--;
-        return true;
+    for (;;) {
+        if (!read_raw_key(nullptr, timeout_ms, key)) return false;
+        if (key->scan_code != kScanEscape) return true;
+        KeyEvent decoded, leftover;
+        bool has_leftover = false;
+        uint64_t row = 0, column = 0;
+        TerminalInput what =
+            decode_after_escape(read_raw_key, nullptr, &decoded, &row, &column, &leftover, &has_leftover);
+        if (has_leftover) ring_push_front(leftover);
+        if (what == TerminalInput::kKey) {
+            *key = decoded;
+            return true;
+        }
+        // A late answer to the size query (which of its two reports cannot be told), or
+        // a sequence that is no key: read on.
     }
-    return console_read_key(timeout_ms, key);
 }
 
 bool press_any_key(const char* prompt) {

@@ -17,6 +17,9 @@ void out_write(const char* bytes, uint64_t n);
 void out_text(const char* text);
 void out_printf(const char* format, ...) TARN_PRINTF(1, 2);
 void out_vprintf(const char* format, va_list args);
+// out_write in runs of a few lines, with the Ctrl-C poll between runs, so that one long
+// text can be stopped while it prints. False when Ctrl-C stopped it (the rest is dropped).
+bool out_write_interruptible(const char* bytes, uint64_t n);
 
 // Error lines: straight to the console in light red, never redirected.
 void print_error(const char* format, ...) TARN_PRINTF(1, 2);
@@ -67,7 +70,11 @@ void normalize_key(const char* label, char* key, uint64_t key_size);
 bool poll_break();
 void clear_break();
 void set_break();
+// Keys come decoded: escape sequences that the firmware's serial terminal hands on as an
+// Escape key and characters become the keys they stand for (terminal_keys.h).
 bool read_key(int64_t timeout_ms, KeyEvent* key);
+// Keeps a key that arrived while something else was awaited, for the next read_key.
+void unread_key(const KeyEvent& key);
 bool press_any_key(const char* prompt = nullptr);
 // Waits ms milliseconds in slices of at most 20, testing for Ctrl-C after each slice;
 // false when the break came first. A wait of 0 returns at once without testing.

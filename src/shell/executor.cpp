@@ -223,7 +223,9 @@ int run_command_line(const char* line) {
             free_words(words);
             return finish(kExitFailure);
         }
-        ShellError opened = push_file(resolved.get(), append);
+        // "> q\" names a directory: output never goes to a file called q.
+        ShellError opened = check_output_file_target(target.get(), resolved.get());
+        if (opened == kOk) opened = push_file(resolved.get(), append);
         if (opened != kOk) {
             print_error("%s: %s\n", resolved.get(), error_message(opened));
             free_words(words);

@@ -1,5 +1,7 @@
 // The line editor and the menu widget. Both draw straight on the console with cursor
-// positioning; the line is kept as code points, each taking one screen cell.
+// positioning; the line is kept as code points, each taking one screen cell. On a serial
+// terminal whose size is known the editor moves the cursor relative to where it is
+// (terminal.h), since the firmware's rows are not the terminal's.
 #include "shell/line_editor.h"
 
 #include "runtime/console.h"
@@ -9,6 +11,7 @@
 #include "runtime/sort.h"
 #include "runtime/string_buffer.h"
 #include "runtime/strings.h"
+#include "runtime/terminal.h"
 #include "runtime/text.h"
 #include "shell/history.h"
 #include "shell/registry.h"
@@ -18,6 +21,8 @@ namespace tarn {
 namespace {
 
 constexpr uint64_t kInitialCapacity = 64;
+// How long the first prompt waits for a serial terminal to begin its answer.
+constexpr int64_t kTerminalAnswerMs = 400;
 
 // Scan codes of the UEFI simple text input protocol.
 constexpr uint16_t kScanUp = 1;
@@ -162,6 +167,8 @@ struct Editor {
     bool use_history = false;
     uint64_t history_index = 0;
     CodePoints saved_line;
+    bool relative = false;  // a serial terminal: cursor moves relative to `at`
+    int64_t at = 0;         // relative mode: the cell the terminal's cursor is on
 };
 
 int64_t columns_of(const Editor& e) { return static_cast<int64_t>(e.columns); }
@@ -193,6 +200,56 @@ uint32_t cell_content(const Editor& e, uint64_t cell) {
     if (cell < pw) return e.prompt.data[cell];
     if (cell - pw < e.text.length) return e.text.data[cell - pw];
     return ' ';
+}
+
+// ---- relative drawing, on a serial terminal ----
+// Cells are counted from the prompt's first cell, which lies origin_column cells into its
+// row; only differences of rows are ever sent, so scrolling changes nothing.
+
+void relative_move(Editor& e, int64_t cell) {
+    const int64_t cols = columns_of(e);
+    const int64_t from = static_cast<int64_t>(e.origin_column) + e.at;
+    const int64_t to = static_cast<int64_t>(e.origin_column) + cell;
+    const int64_t from_row = floor_div(from, cols), to_row = floor_div(to, cols);
+    terminal_move_cursor(to_row - from_row, (to - to_row * cols) - (from - from_row * cols));
+    e.at = cell;
+}
+
+// Writes cells [from, to). A terminal that has just written the last cell of a row wraps
+// only with the next character; writing that next cell too and stepping back leaves the
+// cursor at the start of the next row on every kind of terminal.
+void relative_paint(Editor& e, uint64_t from, uint64_t to) {
+    if (from >= to) return;
+    relative_move(e, static_cast<int64_t>(from));
+    {
+        CellWriter writer;
+        for (uint64_t c = from; c < to; c++) writer.put(cell_content(e, c));
+    }
+    e.at = static_cast<int64_t>(to);
+    if ((e.origin_column + to) % e.columns == 0) {
+        {
+            CellWriter writer;
+            writer.put(cell_content(e, to));
+        }
+        terminal_move_cursor(0, -1);
+    }
+}
+
+// The prompt has just been written: the origin follows from the column the terminal is in.
+void relative_start(Editor& e) {
+    uint64_t column = terminal_column();
+    if (column >= e.columns) {  // the wrap is pending: settle it as relative_paint does
+        {
+            CellWriter writer;
+            writer.put(' ');
+        }
+        terminal_move_cursor(0, -1);
+        column = 0;
+    }
+    int64_t cols = columns_of(e);
+    int64_t origin = static_cast<int64_t>(column) - static_cast<int64_t>(e.prompt.length);
+    e.origin_column = static_cast<uint64_t>(origin - floor_div(origin, cols) * cols);
+    e.at = static_cast<int64_t>(e.prompt.length);
 }
 
 // Writes cells [from, to) where they are on the screen. Unclipped, the console may
@@ -239,6 +296,10 @@ void repaint_around_cursor(Editor& e, int64_t target_row) {
 
 // Puts the console's cursor on the cell of e.cursor, bringing it onto the screen.
 void place_cursor(Editor& e) {
+    if (e.relative) {
+        relative_move(e, static_cast<int64_t>(e.prompt.length + e.cursor));
+        return;
+    }
     int64_t cell = cell_linear(e, e.prompt.length + e.cursor);
     int64_t row = floor_div(cell, columns_of(e));
     int64_t column = cell - row * columns_of(e);
@@ -278,7 +339,10 @@ void redraw_from_cell(Editor& e, uint64_t from_cell) {
     int64_t end_row = floor_div(cell_linear(e, end), columns_of(e));
     if (cursor_row < 0) cursor_row = 0;
     bool clip = end_row - cursor_row >= static_cast<int64_t>(e.rows);
-    paint(e, from_cell, end, clip);
+    if (e.relative)
+        relative_paint(e, from_cell, end);
+    else
+        paint(e, from_cell, end, clip);
     e.shown_length = e.text.length;
     place_cursor(e);
     console_show_cursor(true);
@@ -292,8 +356,12 @@ void start_line(Editor& e) {
         CellWriter writer;
         for (uint64_t i = 0; i < e.prompt.length; i++) writer.put(e.prompt.data[i]);
     }
-    set_origin_linear(e, cursor_linear(e) - static_cast<int64_t>(e.prompt.length));
     e.shown_length = 0;
+    if (e.relative) {
+        relative_start(e);
+        return;
+    }
+    set_origin_linear(e, cursor_linear(e) - static_cast<int64_t>(e.prompt.length));
 }
 
 void set_prompt_text(Editor& e, const char* prompt) {
@@ -317,6 +385,11 @@ void insert_character(Editor& e, uint32_t c) {
     uint64_t at = e.cursor;
     if (!insert_points(e.text, at, &c, 1)) return;
     e.cursor = at + 1;
+    if (e.relative && at + 1 == e.text.length && e.shown_length == at) {
+        relative_paint(e, e.prompt.length + at, e.prompt.length + at + 1);
+        e.shown_length = e.text.length;
+        return;
+    }
     if (at + 1 == e.text.length && e.shown_length == at) {
         int64_t cell = cell_linear(e, e.prompt.length + at);
         int64_t row = floor_div(cell, columns_of(e));
@@ -644,6 +717,31 @@ uint64_t word_start_points(const Editor& e) {
     return i;
 }
 
+bool inside_quotes(const Editor& e) {
+    uint64_t quotes = 0;
+    for (uint64_t i = 0; i < e.cursor; i++)
+        if (e.text.data[i] == '"') quotes++;
+    return quotes % 2 != 0;
+}
+
+// A name with a blank would be split into two words: the completed word gets an opening
+// double quote (unless it is already inside one), and the quote is closed when the name
+// is complete (not a directory or volume to go on into).
+void replace_word_quoted(Editor& e, uint64_t word_start, const char* replacement, bool complete_name) {
+    const bool quoted = inside_quotes(e);
+    const bool needs_quote = !quoted && strchr(replacement, ' ') != nullptr;
+    if (!quoted && !needs_quote) {
+        replace_word(e, word_start, replacement, complete_name);
+        return;
+    }
+    StringBuffer text;
+    init(text);
+    if (needs_quote) append_char(text, '"');
+    append_text(text, replacement);
+    if (complete_name) append_char(text, '"');
+    replace_word(e, word_start, text.c_str(), complete_name);
+}
+
 void complete(Editor& e) {
     StringBuffer line;
     init(line);
@@ -655,8 +753,8 @@ void complete(Editor& e) {
     if (list.count == 1) {
         const char* only = list.items[0];
         uint64_t n = strlen(only);
-        bool add_space = !(n > 0 && (only[n - 1] == '\\' || only[n - 1] == ':'));
-        replace_word(e, word_start, only, add_space);
+        bool complete_name = !(n > 0 && (only[n - 1] == '\\' || only[n - 1] == ':'));
+        replace_word_quoted(e, word_start, only, complete_name);
         return;
     }
     stable_sort(list.items, list.count, [](const char* a, const char* b) { return compare_nocase(a, b) < 0; });
@@ -664,7 +762,7 @@ void complete(Editor& e) {
     uint64_t word_points = e.cursor - word_start;
     if (utf8_count(list.items[0], prefix) > word_points && prefix > 0) {
         char* common = xstrndup(list.items[0], prefix);
-        replace_word(e, word_start, common, false);
+        replace_word_quoted(e, word_start, common, false);
         release(common);
         return;
     }
@@ -757,8 +855,11 @@ char* read_line(const char* prompt, bool use_history) {
         prompt = last_break + 1;
     }
 
+    // The first prompt asks the serial terminal (if one answers) for its real size.
+    terminal_ask_size_once(kTerminalAnswerMs);
     Editor e;
     screen_size(&e.columns, &e.rows);
+    e.relative = terminal_active();
     e.use_history = use_history;
     reserve_points(e.text, kInitialCapacity);
     set_prompt_text(e, prompt);
@@ -885,7 +986,14 @@ void write_cells(const char* text, uint64_t limit, uint64_t pad) {
 
 void draw_menu(Menu& m) {
     int background = (m.attribute >> 4) & 7;
-    if (m.title_row >= 0) console_set_cursor(0, static_cast<uint64_t>(m.title_row));
+    if (m.title_row >= 0) {
+        if (terminal_active()) {  // back up over the items and the title, wherever they are
+            console_write("\r", 1);
+            terminal_move_cursor(-(m.visible + 1), 0);
+        } else {
+            console_set_cursor(0, static_cast<uint64_t>(m.title_row));
+        }
+    }
     console_set_attribute(15, background);
     write_cells(m.title, m.line_limit, 0);
     console_set_raw_attribute(m.attribute);
@@ -950,6 +1058,7 @@ int menu(const char* title, const char* const* items, int count, int timeout_sec
     console_show_cursor(false);
     uint64_t column = 0, row = 0;
     console_cursor(&column, &row);
+    if (terminal_active()) column = terminal_column();
     if (column != 0) console_write("\n", 1);
     draw_menu(m);
 

@@ -127,6 +127,21 @@ struct DevicePathFromText {
     DevicePath*(EFIAPI* convert_text_to_device_path)(const Char16* text);
 };
 
+// EFI_SERIAL_IO_PROTOCOL: only Write is used (raw bytes to the line, past the terminal
+// driver); the other members keep the layout.
+struct SerialIo {
+    uint32_t revision;
+    Status(EFIAPI* reset)(SerialIo* self);
+    Status(EFIAPI* set_attributes)(SerialIo* self, uint64_t baud_rate, uint32_t receive_fifo_depth,
+                                   uint32_t timeout, uint32_t parity, uint8_t data_bits,
+                                   uint32_t stop_bits);
+    Status(EFIAPI* set_control)(SerialIo* self, uint32_t control);
+    Status(EFIAPI* get_control)(SerialIo* self, uint32_t* control);
+    Status(EFIAPI* write)(SerialIo* self, uint64_t* buffer_size, const void* buffer);
+    Status(EFIAPI* read)(SerialIo* self, uint64_t* buffer_size, void* buffer);
+    void* mode;
+};
+
 struct ShellParameters {
     Char16** argv;
     uint64_t argc;

@@ -52,6 +52,16 @@ Output is kept twice: `raw` (bytes as sent) and `text` (terminal escape sequence
 `?`). wait_for() searches `text` from a cursor that moves past each match, so a
 sequence of waits reads the output in order.
 
+A terminal of a given size
+--------------------------
+`terminal=(columns, rows)` runs QEMU under a pseudo-terminal of that size (raw mode, so
+bytes pass unchanged) instead of pipes, and replays every byte QEMU writes into a screen
+model of that terminal (pyte, Debian package python3-pyte): `screen_lines()` is what a
+person would see, scrolled-off lines included. The model answers the cursor position
+query `ESC [ 6 n` on the line as a terminal does (pyte's write_process_input hook), so the
+shell can learn the real size; `answer_queries=False` makes a terminal that never
+answers. Without pyte such a run raises FirmwareError naming the package.
+
 Ending a run
 ------------
 A run must end with a firmware reset or shutdown (QEMU runs with -no-reboot and exits), a
@@ -67,6 +77,7 @@ from __future__ import annotations
 
 import argparse
 import ctypes
+import fcntl
 import os
 import pathlib
 import re
@@ -75,10 +86,13 @@ import signal
 import socket
 import subprocess
 import sys
+import struct
 import tempfile
+import termios
 import threading
 import time
 import traceback
+import tty
 from typing import Callable, Iterable, Union
 
 # ---------------------------------------------------------------- configuration
@@ -338,6 +352,9 @@ class Machine:
                  network, e.g. "tftp=/srv/dir" or "guestfwd=tcp:10.0.2.100:80-tcp:127.0.0.1:8080"
     monitor      open QEMU's human monitor for monitor("info pci")
     stop_on_other_boot  kill QEMU when the firmware goes on to another boot option
+    terminal     (columns, rows): run under a pseudo-terminal of that size, replayed into
+                 a screen model (see the module text); answer_queries: whether it answers
+                 ESC [ 6 n
     """
 
     def __init__(self, efi_dir: str, *, launch: str | None = None, boot: str = "tarn.efi",
@@ -347,7 +364,8 @@ class Machine:
                  network: str | None = None, monitor: bool = False,
                  stop_on_other_boot: bool = True, extra_args: Iterable[str] = (),
                  workdir: str | None = None, keep: bool | None = None,
-                 verbose: bool | None = None, name: str = "run"):
+                 verbose: bool | None = None, name: str = "run",
+                 terminal: tuple[int, int] | None = None, answer_queries: bool = True):
         self.efi_dir = os.path.abspath(efi_dir)
         self.launch = launch
         self.boot = boot
@@ -387,6 +405,11 @@ class Machine:
         self._monitor_path = os.path.join(self.workdir, "monitor.sock")
         self._monitor: socket.socket | None = None
         self._first_start: int | None = None  # end of the first "BdsDxe: starting"
+        self.terminal = terminal
+        self.answer_queries = answer_queries
+        self._master: int | None = None  # the pseudo-terminal's controlling side
+        self.screen = None  # pyte.HistoryScreen of the terminal
+        self._stream = None
 
     # ---- setup
 
@@ -467,9 +490,12 @@ class Machine:
         self.command = args
         _install_signal_handlers()
         self.started_at = time.monotonic()
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, cwd=self.workdir,
-                                     preexec_fn=_die_with_parent)
+        if self.terminal is not None:
+            self.proc = self._start_under_terminal(args)
+        else:
+            self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, cwd=self.workdir,
+                                         preexec_fn=_die_with_parent)
         with _live_lock:
             _live.add(self)
         for target in (self._read_stdout, self._read_stderr):
@@ -480,6 +506,44 @@ class Machine:
         self._timer.daemon = True
         self._timer.start()
         return self
+
+    def _start_under_terminal(self, args: list[str]) -> subprocess.Popen:
+        pyte = import_pyte()
+        columns, rows = self.terminal
+        self.screen = pyte.HistoryScreen(columns, rows, history=100000)
+        if self.answer_queries:
+            self.screen.write_process_input = self._answer
+        else:
+            self.screen.write_process_input = lambda data: None
+        self._stream = pyte.ByteStream(self.screen)
+        master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+        tty.setraw(slave)
+        self._master = master
+        try:
+            return subprocess.Popen(args, stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                                    cwd=self.workdir, preexec_fn=_die_with_parent)
+        finally:
+            os.close(slave)
+
+    def _answer(self, data: str) -> None:
+        try:
+            os.write(self._master, data.encode("latin-1"))
+        except OSError:
+            pass
+
+    def screen_lines(self) -> list[str]:
+        """What the terminal shows, scrolled-off lines first, trailing blanks removed."""
+        with self._cond:
+            if self.screen is None:
+                raise FirmwareError("screen_lines needs a run with terminal=(columns, rows)")
+            lines = []
+            for row in self.screen.history.top:
+                lines.append("".join(row[x].data for x in range(self.screen.columns)).rstrip())
+            lines += [line.rstrip() for line in self.screen.display]
+        while lines and not lines[-1]:
+            lines.pop()
+        return lines
 
     def __enter__(self) -> "Machine":
         try:
@@ -525,6 +589,12 @@ class Machine:
             self._monitor = None
         for t in self._threads:
             t.join(timeout=5)
+        if self._master is not None:
+            try:
+                os.close(self._master)
+            except OSError:
+                pass
+            self._master = None
         if self.proc is not None:
             for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
                 try:
@@ -543,7 +613,7 @@ class Machine:
     # ---- output
 
     def _read_stdout(self) -> None:
-        fd = self.proc.stdout.fileno()
+        fd = self._master if self._master is not None else self.proc.stdout.fileno()
         while True:
             try:
                 chunk = os.read(fd, 65536)
@@ -578,6 +648,8 @@ class Machine:
             sys.stderr.write(cleaned)
             sys.stderr.flush()
         with self._cond:
+            if self._stream is not None:
+                self._stream.feed(chunk)
             self._pending = held
             self.raw += chunk
             # Look for another boot option in the new text plus a line's worth before it,
@@ -713,8 +785,11 @@ class Machine:
         if not self.running():
             raise FirmwareError("cannot type: %s\n%s" % (self._problem(), self.tail()))
         try:
-            self.proc.stdin.write(data)
-            self.proc.stdin.flush()
+            if self._master is not None:
+                os.write(self._master, data)
+            else:
+                self.proc.stdin.write(data)
+                self.proc.stdin.flush()
         except (BrokenPipeError, OSError) as e:
             raise FirmwareError("cannot type: %s" % e)
 
@@ -848,6 +923,22 @@ class Machine:
             data += chunk
         text = data.decode("latin-1")
         return text[: -len("(qemu) ")] if text.endswith("(qemu) ") else text
+
+
+def import_pyte():
+    """The pyte terminal emulator (python3-pyte), also from Debian's own Python folder when
+    the interpreter running the tests is another one."""
+    try:
+        import pyte
+    except ImportError:
+        debian = "/usr/lib/python3/dist-packages"
+        if os.path.isdir(os.path.join(debian, "pyte")) and debian not in sys.path:
+            sys.path.append(debian)
+        try:
+            import pyte
+        except ImportError:
+            raise FirmwareError("a terminal run needs pyte (run tools/setup-deps.sh: python3-pyte)")
+    return pyte
 
 
 def _line_at(text: str, index: int) -> str:

@@ -44,6 +44,29 @@ TEST(FilesCp, CopiesFilesIntoDirectoriesAndOntoNames) {
     sh.expect_handles_closed();
 }
 
+// "nodir\" can only mean a directory: when there is none, cp and mv create nothing.
+TEST(FilesCpMv, ADestinationEndingInASeparatorMustBeAnExistingDirectory) {
+    CommandShell sh(file_commands());
+    sh.add_file("f.txt", "data");
+    sh.add_directory("d");
+    for (const char* command : {"cp", "mv"}) {
+        for (const char* target : {"nodir\\", "nodir/", "fs0:\\x\\nodir\\"}) {
+            std::string line = std::string(command) + " f.txt " + target;
+            auto r = sh.run(line);
+            EXPECT_EQ(r.code, 1) << line;
+            EXPECT_TRUE(contains(r.errors, ": not a directory\n")) << line << ": " << r.errors;
+            EXPECT_EQ(sim::list_directory(sh.fw, sh.boot_volume(), "\\"),
+                      (std::vector<std::string>{"f.txt", "d"})) << line;
+        }
+    }
+    // An existing directory typed with its separator takes the file as before.
+    EXPECT_EQ(sh.run("cp f.txt d\\").code, 0);
+    EXPECT_EQ(sh.file_content("d\\f.txt"), "data");
+    EXPECT_EQ(sh.run("mv f.txt fs0:\\").code, 1);  // same file: the root is a directory
+    EXPECT_EQ(sh.run("cp f.txt fs0:\\d/").code, 0);
+    sh.expect_handles_closed();
+}
+
 TEST(FilesCp, RefusesTheSameFileAndCopiesIntoItself) {
     CommandShell sh(file_commands());
     sh.add_file("t\\a.txt", "alpha");

@@ -70,3 +70,28 @@ TEST(FsRedirect, WriteErrorsAndAFullVolumeAreReported) {
 }
 
 }  // namespace
+
+// A target typed with a trailing separator names a directory: output never goes to a
+// file of that name, whether or not the directory exists.
+TEST(FsRedirect, ATargetEndingInASeparatorMustBeADirectory) {
+    Shell sh(1);
+    sim::add_directory(sh.fw, sh.volumes[0], "\\dir");
+    struct Case {
+        const char* line;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"targs a > q\\", "fs0:\\q: not a directory\n"},
+        {"targs a >> q/", "fs0:\\q: not a directory\n"},
+        {"targs a > dir\\", "fs0:\\dir: is a directory\n"},
+    };
+    for (const Case& c : cases) {
+        auto r = sh.run(c.line);
+        EXPECT_EQ(r.code, 1) << c.line;
+        EXPECT_EQ(r.errors, c.error) << c.line;
+    }
+    EXPECT_EQ(sim::list_directory(sh.fw, sh.volumes[0], "\\"), (std::vector<std::string>{"dir"}));
+    EXPECT_TRUE(sim::list_directory(sh.fw, sh.volumes[0], "\\dir").empty());
+    EXPECT_EQ(calls().commands.size(), 0u);
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+}

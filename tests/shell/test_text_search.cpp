@@ -64,15 +64,20 @@ TEST(TextGrep, OptionsSelectAndNumberLines) {
     EXPECT_EQ(r.errors, "");
 }
 
-TEST(TextGrep, NamePrefixOnlyForSeveralFileArguments) {
+TEST(TextGrep, NamePrefixWheneverSeveralFilesAreSearched) {
     CommandShell s(text_commands());
     s.add_file("a.txt", "x1\nno\nx2\n");
     s.add_file("b.txt", "none\n");
     s.add_file("sub\\c.txt", "x3\n");
     EXPECT_EQ(s.run("grep -c x a.txt b.txt").out, "a.txt:2\nb.txt:0\n");
-    EXPECT_EQ(s.run("grep -c x *.txt").out, "2\n0\n");
+    EXPECT_EQ(s.run("grep -c x *.txt").out, "a.txt:2\nb.txt:0\n");
     EXPECT_EQ(s.run("grep -n x a.txt sub\\c.txt").out, "a.txt:1:x1\na.txt:3:x2\nc.txt:1:x3\n");
-    EXPECT_EQ(s.run("grep x *.txt").out, "x1\nx2\n");
+    EXPECT_EQ(s.run("grep x *.txt").out, "a.txt:x1\na.txt:x2\n");
+    // One pattern matching one file names nothing; "?" patterns as "*" ones.
+    EXPECT_EQ(s.run("grep x a.t?t").out, "x1\nx2\n");
+    s.add_file("many\\f21.txt", "line one\n");
+    s.add_file("many\\f22.txt", "no\nline two\n");
+    EXPECT_EQ(s.run("grep -n line many\\f2?.txt").out, "f21.txt:1:line one\nf22.txt:2:line two\n");
 }
 
 TEST(TextGrep, ExitCodesAndFailures) {
@@ -88,7 +93,7 @@ TEST(TextGrep, ExitCodesAndFailures) {
     EXPECT_EQ(r.out, "a.txt:hit\n");
     EXPECT_EQ(r.errors, "");
     r = s.run("grep -c hit *.txt");
-    EXPECT_EQ(r.out, "1\n0\n");
+    EXPECT_EQ(r.out, "a.txt:1\nb.txt:0\n");
     // A pattern matching nothing is no error.
     r = s.run("grep hit *.none a.txt");
     EXPECT_EQ(r.code, 0);

@@ -66,6 +66,8 @@ void EFIAPI take_shot(efi::Event, void*) {
 // Home End Ins Del PgUp F1, EscScan (ESC as a serial line sends it alone). Characters: BS (8),
 // DEL (0x7f), ESC (27), ^x (Ctrl-x as a control character). With modifiers, over extended
 // input: C-Left and C-Right (Ctrl+arrow), C-x (Ctrl with the letter), M-x (Alt), AltGr-x.
+// Late-x types x 200 ms after the key before it (after a lone Escape, a character right
+// behind it would make the pair Alt+character).
 void press(sim::SimFirmware& fw, const std::string& keys) {
     struct Named {
         const char* name;
@@ -115,8 +117,12 @@ void press(sim::SimFirmware& fw, const std::string& keys) {
         modified("C-", kCtrl);
         modified("M-", kAlt);
         modified("AltGr-", efi::kShiftStateValid | efi::kRightAltPressed);
+        uint64_t delay_us = 0;
+        if (!known && name.size() == 6 && name.compare(0, 5, "Late-") == 0) {
+            ch = static_cast<char16_t>(name.back()), delay_us = 200000, known = true;
+        }
         ASSERT_TRUE(known) << "unknown key {" << name << "} in " << keys;
-        for (int t = 0; t < times; t++) fw.push_key(ch, code, shift);
+        for (int t = 0; t < times; t++) fw.push_key(ch, code, shift, delay_us);
     }
 }
 
@@ -454,7 +460,7 @@ std::vector<KeyCase> editing_cases() {
         {.name = "ControlWithLetterOverExtendedInput",  // Ctrl+a from a local keyboard: Home
          .reads = {{"abc{C-a}>\r", ">abc"}},
          .extended = true},
-        {.name = "EscapeClearsTheLine", .reads = {{"garbage{ESC}ls{EscScan}ver\r", "ver"}}, .rows = {{0, "> ver"}}},
+        {.name = "EscapeClearsTheLine", .reads = {{"garbage{ESC}ls{EscScan}{Late-v}er\r", "ver"}}, .rows = {{0, "> ver"}}},
         {.name = "CtrlCReturnsNoneAfterTheText",
          .reads = {{"abc{Home}{^c}", std::nullopt}},
          .rows = {{0, "> abc^C"}},
@@ -626,6 +632,34 @@ TEST_F(CompletionTest, QuotedWordStartsAfterTheQuote) {
     EXPECT_EQ(candidates("cd \"fs0:\\My F"), (std::vector<std::string>{"fs0:\\My Files\\"}));
     fw.push_text("cd \"fs0:\\My\t\r");
     EXPECT_EQ(read(), "cd \"fs0:\\My Files\\");
+}
+
+// A name with a blank is completed inside double quotes, so that it stays one word: the
+// quote stays open for a directory (or a common prefix) and closes after a file name.
+TEST_F(CompletionTest, NamesWithBlanksAreQuoted) {
+    g_dirs[""] = {{"my dir", true}, {"my file.txt", false}, {"plain.txt", false},
+                  {"solo name.txt", false}};
+    g_dirs["my dir\\"] = {{"a b.txt", false}, {"c.txt", false}};
+    struct Case {
+        const char* typed;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"cat so\t", "cat \"solo name.txt\" "},
+        {"cat my\t", "cat \"my "},  // the common prefix holds the blank: the quote stays open
+        {"cat my\td\t", "cat \"my dir\\"},
+        {"cat my\tf\t", "cat \"my file.txt\" "},
+        {"cat my\td\ta\t", "cat \"my dir\\a b.txt\" "},  // on inside the open quote
+        {"cat my\td\tc\t", "cat \"my dir\\c.txt\" "},
+        {"cat \"my d\t", "cat \"my dir\\"},  // a typed quote: none added
+        {"cat \"pl\t", "cat \"plain.txt\" "},
+        {"cat pl\t", "cat plain.txt "},  // no blank, no quotes
+    };
+    for (const Case& c : cases) {
+        fw.push_text(c.typed);
+        fw.push_text("\r");
+        EXPECT_EQ(read(), c.line) << c.typed;
+    }
 }
 
 TEST_F(CompletionTest, CommonPrefixExtendsTheWord) {
@@ -847,6 +881,80 @@ TEST_F(LineEditorTest, QueryModeFailing) {
     fw.set_query_mode_fails(true);
     fw.push_text("abc\r");
     EXPECT_EQ(read(), "abc");
+}
+
+// ---- keys as a terminal on the serial line sends them ----
+// The firmware's terminal hands sequences it does not know on as an Escape key (scan code
+// 0x17) followed by the plain characters, which read_key decodes.
+
+struct TerminalKeyCase {
+    const char* name;
+    const char* typed_before;     // typed first
+    std::vector<std::string> sequences;  // each: the characters after one Escape
+    const char* typed_after;
+    const char* line;
+};
+
+TEST_F(LineEditorTest, EscapeSequencesOfATerminalEditTheLine) {
+    const TerminalKeyCase cases[] = {
+        {"Delete", "echo one two", {"[D", "[D", "[3~"}, "", "echo one to"},
+        {"Home ESC[1~", "cho", {"[1~"}, "e", "echo"},
+        {"Home ESC[7~", "cho", {"[7~"}, "e", "echo"},
+        {"Home ESC O H", "cho", {"OH"}, "e", "echo"},
+        {"End ESC[4~", "ab", {"[1~", "[4~"}, "c", "abc"},
+        {"End ESC[8~", "ab", {"[1~", "[8~"}, "c", "abc"},
+        {"End ESC O F", "ab", {"OH", "OF"}, "c", "abc"},
+        {"Ctrl+Left", "echo one two", {"[1;5D"}, "X", "echo one Xtwo"},
+        {"Ctrl+Right", "one two three", {"[1~", "[1;5C", "[1;5C"}, "X", "one twoX three"},
+        {"Alt+b and Alt+f", "one two", {"b", "b", "f"}, "X", "oneX two"},
+        {"arrows with ESC O", "ab", {"OD", "OD", "OC"}, "X", "aXb"},
+        {"Insert, Page Up/Down, F-keys ignored", "ab", {"[2~", "[5~", "[6~", "[11~", "[24~", "OP", "[1;2P"}, "c", "abc"},
+        {"an unknown sequence is dropped", "ab", {"[99~", "[1;5Z"}, "c", "abc"},
+        {"a late cursor report is no text", "ab", {"[40;120R"}, "c", "abc"},
+    };
+    for (const TerminalKeyCase& c : cases) {
+        fw.push_text(c.typed_before);
+        for (const std::string& seq : c.sequences) fw.push_escape_sequence(seq, 0, 1000);
+        fw.push_text(c.typed_after);
+        fw.push_text("\r");
+        EXPECT_EQ(read(), c.line) << c.name;
+        EXPECT_EQ(fw.pending_keys(), 0u) << c.name;
+    }
+}
+
+TEST_F(LineEditorTest, ALoneEscapeStaysEscapeAndTypeAheadIsKept) {
+    // Nothing follows within the sequence time: the Escape clears the line.
+    fw.push_text("garbage");
+    fw.push_key(0, 0x17);
+    fw.push_key(u'o', 0, 0, 300000);
+    fw.push_text("k\r");
+    EXPECT_EQ(read(), "ok");
+    // An Escape followed by a key the firmware decoded itself (Left) is two keys.
+    fw.push_text("ab");
+    fw.push_key(0, 0x17);
+    fw.push_key(0, kLeft, 0, 1000);
+    fw.push_text("c\r");
+    EXPECT_EQ(read(), "c");
+    // A sequence typed while a command ran (queued by the break poll) decodes the same.
+    fw.push_text("xy");
+    fw.push_key(0, kLeft);
+    fw.push_escape_sequence("[3~", 0, 0);
+    fw.advance_us(100000);
+    EXPECT_FALSE(fw.run([] { EXPECT_FALSE(poll_break()); }).stuck);
+    fw.push_text("\r");
+    EXPECT_EQ(read(), "x");
+}
+
+TEST_F(LineEditorTest, ModifierParametersOfArrowKeysReachTheMenuToo) {
+    fw.push_escape_sequence("[B", 0, 1000);   // Down
+    fw.push_escape_sequence("[1;2B", 0, 1000);  // Shift+Down is still Down
+    fw.push_key(u'\r');
+    int chosen = -2;
+    EXPECT_FALSE(fw.run([&] {
+        const char* items[] = {"a", "b", "c"};
+        chosen = menu("pick", items, 3, 0, 1);
+    }).stuck);
+    EXPECT_EQ(chosen, 3);
 }
 
 }  // namespace

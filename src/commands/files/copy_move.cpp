@@ -47,6 +47,12 @@ bool prepare_transfer(const char* name, int first, int count, char** vector, Tra
         t.result = kExitFailure;
         return false;
     }
+    // "nodir\" names a directory: without one there, nothing is created under that name.
+    if (check_directory_destination(typed, t.destination.get()) != kOk) {
+        report_error(name, "%s: not a directory", t.destination.get());
+        t.result = kExitFailure;
+        return false;
+    }
     for (int i = first; i < count - 1; i++) {
         PathList one;
         if (!expand_arguments(name, i + 1, vector, i, true, one)) {

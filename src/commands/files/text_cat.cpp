@@ -53,7 +53,7 @@ int print_files(const char* name, int count, char** vector) {
             continue;
         }
         Owned<char> owned(text);
-        out_write(text, length);
+        if (!out_write_interruptible(text, length)) break;  // Ctrl-C, or q in the pager
         // On the console the next prompt (or file) starts on a line of its own; a
         // redirected copy stays byte for byte what the file holds.
         if (length > 0 && text[length - 1] != '\n' && !is_redirected()) out_write("\n", 1);

@@ -72,7 +72,15 @@ void write_line(const char* name, uint64_t number, const uint8_t* line, uint64_t
     }
 }
 
-// Selected lines of one decoded text: written, or only counted with -c.
+// Every selected line ends with the Ctrl-C poll (which reads the keyboard at most every
+// 50 ms), so a long output of one file can be stopped.
+bool selected_then_stopped(uint64_t* selected) {
+    ++*selected;
+    return poll_break();
+}
+
+// Selected lines of one decoded text: written, or only counted with -c. Stops early when
+// Ctrl-C is pressed.
 uint64_t grep_text(const char* name, const uint8_t* text, uint64_t length, const GrepOptions& o) {
     uint64_t selected = 0;
     uint64_t pos = 0;
@@ -83,8 +91,8 @@ uint64_t grep_text(const char* name, const uint8_t* text, uint64_t length, const
             // An empty text is in every line, the empty ones too.
             bool holds = o.text_length == 0 || find_text(text, pos, end, o) != end;
             if (!holds) {
-                selected++;
                 if (!o.count_only) write_line(name, number, text + pos, end - pos, o);
+                if (selected_then_stopped(&selected)) break;
             }
             pos = end + 1;
             number++;
@@ -105,8 +113,8 @@ uint64_t grep_text(const char* name, const uint8_t* text, uint64_t length, const
             continue;
         }
         if (o.numbers) number += count_bytes_equal(text, pos, start, '\n');
-        selected++;
         if (!o.count_only) write_line(name, number, text + start, end - start, o);
+        if (selected_then_stopped(&selected)) break;
         pos = end + 1;
         number++;
     }
@@ -129,8 +137,9 @@ int grep_command(int count, char** vector) {
     o.invert = flags[1];
     o.numbers = flags[2];
     o.count_only = flags[3];
-    // Several FILE arguments name their lines; one pattern matching several files does not.
-    o.prefix = count - first - 1 > 1;
+    // Lines are named by their file whenever more than one file is searched: several FILE
+    // arguments, or one pattern matching several files.
+    const bool several_arguments = count - first - 1 > 1;
 
     bool failed = false;
     bool any_selected = false;
@@ -152,6 +161,7 @@ int grep_command(int count, char** vector) {
         } else {
             files.add(path.take());
         }
+        o.prefix = several_arguments || files.count > 1;
         for (uint64_t i = 0; i < files.count; i++) {
             if (poll_break()) {
                 stopped = true;
@@ -170,6 +180,10 @@ int grep_command(int count, char** vector) {
             const char* base = base_name(files[i]);
             uint64_t n = grep_text(base, reinterpret_cast<const uint8_t*>(text), length, o);
             if (n > 0) any_selected = true;
+            if (poll_break()) {
+                stopped = true;
+                break;
+            }
             if (o.count_only) {
                 if (o.prefix) out_printf("%s:", base);
                 out_printf("%llu\n", static_cast<unsigned long long>(n));
@@ -177,6 +191,7 @@ int grep_command(int count, char** vector) {
         }
     }
     if (failed) return kExitFailure;
+    if (stopped && !pager_stopped()) return kExitInterrupted;
     return any_selected ? kExitSuccess : kExitFailure;
 }
 

@@ -54,7 +54,7 @@ int load_text(const char* name, const char* argument, char** text, uint64_t* len
 
 void write_lines(const char* text, uint64_t start, uint64_t end) {
     if (end <= start) return;
-    out_write(text + start, end - start);
+    if (!out_write_interruptible(text + start, end - start)) return;
     if (text[end - 1] != '\n') out_write("\n", 1);
 }
 
