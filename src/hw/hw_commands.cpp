@@ -1,0 +1,10 @@
+#include "hw/hw_commands.h"
+
+namespace tarn {
+
+void register_hw_commands() {
+    register_mm_command();
+    register_dmem_command();
+}
+
+}  // namespace tarn
