@@ -13,6 +13,8 @@ class SimFirmware;
 // Places bytes at address and returns the address; with address 0 the blob sits at its
 // own host address (so host pointers stored in firmware tables lead to it).
 uint64_t add_physical_blob(SimFirmware& fw, const std::string& bytes, uint64_t address = 0);
+// Makes host memory the caller keeps alive readable at its own address.
+void add_physical_blob_view(SimFirmware& fw, const void* bytes, uint64_t size);
 // The current bytes of the blob that starts at address (empty if none).
 std::string physical_blob(SimFirmware& fw, uint64_t address);
 

@@ -1,6 +1,7 @@
 // dmem: dump physical memory, or the system table and configuration tables.
 #include "hw/hw_commands.h"
 #include "hw/hw_common.h"
+#include "hw/pci_root_bridge.h"
 #include "hw/phys_memory.h"
 #include "runtime/errors.h"
 #include "runtime/firmware.h"
@@ -62,9 +63,13 @@ int dmem_command(int count, char** vector) {
         (operands == 2 && !parse_hex(vector[first + 1], &size)))
         return report_usage("dmem");
     if (size < 1 || size > kMaxSize) return report_error("dmem", "size must be between 1 and 0x100000");
-    if (o.mmio) return report_error("dmem", "MMIO read failed");
     Owned<uint8_t> bytes(static_cast<uint8_t*>(xallocate(size)));
-    if (!read_physical(address, bytes.get(), size))
+    if (o.mmio) {
+        RootBridgeList bridges;
+        const RootBridge* b = bridges.serving(0, 0);
+        if (!b) b = bridges.count() && bridges[0].segment == 0 ? &bridges[0] : nullptr;
+        if (!b || !pci_memory_read(*b, address, size, bytes.get())) return report_error("dmem", "MMIO read failed");
+    } else if (!read_physical(address, bytes.get(), size))
         return report_error("dmem", "cannot read memory at %llx", static_cast<unsigned long long>(address));
     out_printf("Memory address %016llX %llX bytes\n", static_cast<unsigned long long>(address),
                static_cast<unsigned long long>(size));

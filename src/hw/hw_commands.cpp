@@ -3,6 +3,7 @@
 namespace tarn {
 
 void register_hw_commands() {
+    register_pci_command();
     register_mm_command();
     register_dmem_command();
 }

@@ -9,5 +9,6 @@ void register_hw_commands();
 // One routine per command file.
 void register_dmem_command();
 void register_mm_command();
+void register_pci_command();
 
 }  // namespace tarn

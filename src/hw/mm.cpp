@@ -1,6 +1,7 @@
 // mm: read or write memory, memory-mapped registers, I/O ports and PCI configuration space.
 #include "hw/hw_commands.h"
 #include "hw/hw_common.h"
+#include "hw/pci_root_bridge.h"
 #include "hw/phys_memory.h"
 #include "platform/cpu.h"
 #include "platform/secure_boot.h"
@@ -60,6 +61,29 @@ uint64_t width_mask(int width) { return width == 8 ? ~0ull : (1ull << (8 * width
 
 bool io_ok(uint64_t port, int width) { return port < 0x10000 && width != 8; }
 
+struct ConfigPlace {
+    uint32_t segment, bus, device, function, reg;
+};
+
+ConfigPlace config_place(Access access, uint64_t a) {
+    if (access == Access::kPci)
+        return {static_cast<uint32_t>((a >> 32) & 0xffff), static_cast<uint32_t>((a >> 24) & 0xff),
+                static_cast<uint32_t>((a >> 16) & 0xff), static_cast<uint32_t>((a >> 8) & 0xff),
+                static_cast<uint32_t>(a & 0xff)};
+    return {static_cast<uint32_t>((a >> 36) & 0xffff), static_cast<uint32_t>((a >> 28) & 0xff),
+            static_cast<uint32_t>((a >> 20) & 0xff), static_cast<uint32_t>((a >> 12) & 0xff),
+            static_cast<uint32_t>(a & 0xfff)};
+}
+
+bool config_access(const Target& t, uint64_t address, uint64_t* value, bool write) {
+    const ConfigPlace p = config_place(t.access, address);
+    RootBridgeList bridges;
+    const RootBridge* b = bridges.serving(p.segment, p.bus);
+    if (!b) return false;
+    if (write) return pci_config_write(*b, p.bus, p.device, p.function, p.reg, t.width, *value);
+    return pci_config_read(*b, p.bus, p.device, p.function, p.reg, t.width, value);
+}
+
 bool access_read(const Target& t, uint64_t address, uint64_t* value) {
     switch (t.access) {
     case Access::kMem:
@@ -72,9 +96,7 @@ bool access_read(const Target& t, uint64_t address, uint64_t* value) {
         return true;
     }
     default:
-        // Configuration space is reached through a PCI root bridge, which this build does
-        // not reach yet: every such access fails.
-        return false;
+        return config_access(t, address, value, false);
     }
 }
 
@@ -92,7 +114,7 @@ bool access_write(const Target& t, uint64_t address, uint64_t value) {
         return true;
     }
     default:
-        return false;
+        return config_access(t, address, &value, true);
     }
 }
 
