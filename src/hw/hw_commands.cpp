@@ -6,6 +6,7 @@ void register_hw_commands() {
     register_pci_command();
     register_mm_command();
     register_dmem_command();
+    register_acpiview_command();
 }
 
 }  // namespace tarn

@@ -10,5 +10,6 @@ void register_hw_commands();
 void register_dmem_command();
 void register_mm_command();
 void register_pci_command();
+void register_acpiview_command();
 
 }  // namespace tarn
