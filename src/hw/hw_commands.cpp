@@ -7,6 +7,7 @@ void register_hw_commands() {
     register_mm_command();
     register_dmem_command();
     register_acpiview_command();
+    register_smbiosview_command();
 }
 
 }  // namespace tarn

@@ -11,5 +11,6 @@ void register_dmem_command();
 void register_mm_command();
 void register_pci_command();
 void register_acpiview_command();
+void register_smbiosview_command();
 
 }  // namespace tarn
