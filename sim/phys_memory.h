@@ -15,6 +15,8 @@ class SimFirmware;
 uint64_t add_physical_blob(SimFirmware& fw, const std::string& bytes, uint64_t address = 0);
 // Makes host memory the caller keeps alive readable at its own address.
 void add_physical_blob_view(SimFirmware& fw, const void* bytes, uint64_t size);
+// Forgets every blob.
+void clear_physical_blobs(SimFirmware& fw);
 // The current bytes of the blob that starts at address (empty if none).
 std::string physical_blob(SimFirmware& fw, uint64_t address);
 

@@ -53,6 +53,8 @@ void add_physical_blob_view(SimFirmware& fw, const void* bytes, uint64_t size) {
     fw.module_state<PhysicalMemory>().blobs.push_back(std::move(b));
 }
 
+void clear_physical_blobs(SimFirmware& fw) { fw.module_state<PhysicalMemory>().blobs.clear(); }
+
 std::string physical_blob(SimFirmware& fw, uint64_t address) {
     for (Blob& b : fw.module_state<PhysicalMemory>().blobs)
         if (b.address == address) return std::string(reinterpret_cast<char*>(b.data), b.size);
