@@ -1,0 +1,72 @@
+"""The hardware commands in real firmware, one boot typed at the prompt: `pci -data` lists
+exactly the functions QEMU's monitor reports (`info pci`), including a device behind a
+PCIe root port; `dmem` bytes equal the monitor's `xp`; `smbiosview` shows
+values given with QEMU's -smbios type=1; `mm 0xf4 0x10 -IO -w 1` reaches isa-debug-exit."""
+
+import re
+
+from harness import Machine, expect, run_cases
+
+PROMPT = "fs0:\\> "
+SMBIOS = {"manufacturer": "TarnCo", "product": "Widget9", "serial": "SN-4711"}
+
+
+def records(text: str) -> list[dict[str, str]]:
+    out = []
+    for block in re.split(r"\n\s*\n", text.replace("\r", "")):
+        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
+        if fields:
+            out.append(fields)
+    return out
+
+
+def check_hardware(efi_dir: str) -> None:
+    extra = ["-smbios", "type=1," + ",".join("%s=%s" % kv for kv in SMBIOS.items()),
+             "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1",
+             "-device", "virtio-rng-pci,bus=rp1"]
+    with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="hardware", monitor=True,
+                 extra_args=extra, timeout=150) as m:
+        m.wait_for(PROMPT, timeout=90)
+        m.send_line("set -v pager off")
+        m.wait_for(PROMPT)
+        m.send_line("pci -data > pci.txt")
+        m.wait_for(PROMPT, timeout=60)
+        m.send_line("smbiosview -t 1 -data > smbios.txt")
+        m.wait_for(PROMPT)
+        m.send_line("dmem f0000 40 > dmem.txt")
+        m.wait_for(PROMPT)
+        info = m.monitor("info pci")
+        xp = m.monitor("xp /64xb 0xf0000")
+        m.send_line("mm 0xf4 0x10 -IO -w 1")
+        code = m.wait_exit(timeout=30)
+        expect(m.debug_exit_value() == 0x10, "isa-debug-exit saw %r (QEMU status %r)" % (m.debug_exit_value(), code))
+
+        # pci -data against info pci
+        want = {(int(b), int(d), int(f)) for b, d, f in
+                re.findall(r"Bus\s+(\d+), device\s+(\d+), function (\d+):", info)}
+        got = {(int(r["bus"], 16), int(r["device"], 16), int(r["function"], 16))
+               for r in records(m.read_file("\\pci.txt").decode("latin-1"))}
+        expect(want, "no functions in info pci:\n" + info)
+        expect(got == want, "pci lists %s, the monitor %s" % (sorted(got - want), sorted(want - got)))
+        expect(any(b >= 1 for b, _, _ in got), "nothing behind the root port: %s" % sorted(got))
+
+        # dmem against xp
+        monitor_bytes = [int(v, 16) for v in
+                         re.findall(r"0x([0-9a-f]{2})\b", re.sub(r"^[0-9a-f]+:", "", xp, flags=re.M))]
+        dump = m.read_file("\\dmem.txt").decode("latin-1")
+        shell_bytes = []
+        for line in dump.splitlines()[1:]:
+            body = line.split(": ", 1)[1].split(" *", 1)[0]
+            shell_bytes += [int(v, 16) for v in body.replace("-", " ").split()]
+        expect(len(shell_bytes) == 64, "dmem gave %d bytes:\n%s" % (len(shell_bytes), dump))
+        expect(shell_bytes == monitor_bytes, "dmem %s\nxp   %s" % (shell_bytes, monitor_bytes))
+
+        # smbiosview against the values given to QEMU
+        sys = records(m.read_file("\\smbios.txt").decode("latin-1"))
+        expect(len(sys) == 1, "type 1 records: %r" % sys)
+        for key, value in SMBIOS.items():
+            expect(sys[0].get(key) == value, "%s: %r, want %r" % (key, sys[0].get(key), value))
+
+
+if __name__ == "__main__":
+    run_cases([check_hardware])
