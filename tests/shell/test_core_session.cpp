@@ -66,8 +66,17 @@ TEST(CoreCommands, HelpListsCommandsAlignedAndSorted) {
     Machine m;
     std::string s = m.output("help");
     EXPECT_EQ(s.rfind("Commands (help NAME for details, 'help basic' for the scripting language):\n\n", 0), 0u);
-    size_t alias = s.find("  alias    Show or define command aliases\n");
-    size_t which = s.find("  which    Show what a command name refers to\n");
+    // The summaries start in one column, two blanks after the longest command name.
+    size_t longest = 0;
+    for (size_t at = s.find("\n  "); at != std::string::npos; at = s.find("\n  ", at + 1)) {
+        size_t end = s.find(' ', at + 3);
+        if (end != std::string::npos && s[at + 3] != ' ') longest = std::max(longest, end - at - 3);
+    }
+    auto row = [&](const std::string& name, const std::string& summary) {
+        return "  " + name + std::string(longest + 2 - name.size(), ' ') + summary + "\n";
+    };
+    size_t alias = s.find(row("alias", "Show or define command aliases"));
+    size_t which = s.find(row("which", "Show what a command name refers to"));
     ASSERT_NE(alias, std::string::npos) << s;
     ASSERT_NE(which, std::string::npos);
     EXPECT_LT(alias, s.find("  echo "));
