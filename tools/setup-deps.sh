@@ -7,7 +7,7 @@
 set -euo pipefail
 
 PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
-          qemu-system-x86 ovmf mtools dosfstools)
+          qemu-system-x86 ovmf mtools dosfstools acpica-tools dmidecode)
 
 check_only=0
 if [[ ${1:-} == --check ]]; then

@@ -3,11 +3,16 @@ exactly the functions QEMU's monitor reports (`info pci`), including a device be
 PCIe root port; `dmem` bytes equal the monitor's `xp`; `smbiosview` shows
 values given with QEMU's -smbios type=1; `mm 0xf4 0x10 -IO -w 1` reaches isa-debug-exit."""
 
+import os
 import re
+import shutil
+import subprocess
+import tempfile
 
 from harness import Machine, expect, run_cases
 
 PROMPT = "fs0:\\> "
+ACPI = ["APIC", "FACP", "MCFG", "HPET"]
 SMBIOS = {"manufacturer": "TarnCo", "product": "Widget9", "serial": "SN-4711"}
 
 
@@ -35,6 +40,11 @@ def check_hardware(efi_dir: str) -> None:
         m.wait_for(PROMPT)
         m.send_line("dmem f0000 40 > dmem.txt")
         m.wait_for(PROMPT)
+        for sig in ACPI:
+            m.send_line("acpiview -s %s > %s.txt" % (sig, sig))
+            m.wait_for(PROMPT)
+            m.send_line("acpiview -s %s -d" % sig)
+            m.wait_for(PROMPT)
         info = m.monitor("info pci")
         xp = m.monitor("xp /64xb 0xf0000")
         m.send_line("mm 0xf4 0x10 -IO -w 1")
@@ -66,6 +76,51 @@ def check_hardware(efi_dir: str) -> None:
         expect(len(sys) == 1, "type 1 records: %r" % sys)
         for key, value in SMBIOS.items():
             expect(sys[0].get(key) == value, "%s: %r, want %r" % (key, sys[0].get(key), value))
+
+
+        # acpiview summaries against iasl's disassembly of the tables it saved
+        if shutil.which("iasl") is None:
+            raise AssertionError("iasl missing (acpica-tools; run tools/setup-deps.sh)")
+        folder = tempfile.mkdtemp(prefix="tarn-acpi-")
+        try:
+            dis = {}
+            for sig in ACPI:
+                path = os.path.join(folder, sig + ".bin")
+                with open(path, "wb") as f:
+                    f.write(m.read_file("\\%s.bin" % sig))
+                subprocess.run(["iasl", "-d", path], cwd=folder, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=True)
+                with open(os.path.join(folder, sig + ".dsl"), encoding="latin-1") as f:
+                    dis[sig] = f.read()
+            summary = {sig: m.read_file("\\%s.txt" % sig).decode("latin-1") for sig in ACPI}
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+        def field(sig: str, label: str) -> int:
+            found = re.search(r"\]\s+%s\s*:\s*([0-9A-F]+)" % re.escape(label), dis[sig])
+            expect(found is not None, "%s: no %r in the disassembly" % (sig, label))
+            return int(found.group(1), 16)
+
+        apic = re.search(r"Local APIC address 0x([0-9A-F]+), flags ([0-9A-F]+)", summary["APIC"])
+        expect(apic is not None, summary["APIC"])
+        expect(int(apic.group(1), 16) == field("APIC", "Local Apic Address"), "local APIC address")
+        for kind, name in ((0, "Processor local APIC"), (1, "I/O APIC"), (2, "Interrupt override"),
+                           (4, "Local APIC NMI")):
+            theirs = len(re.findall(r"Subtable Type : %02X" % kind, dis["APIC"]))
+            ours = summary["APIC"].count("  %s:" % name)
+            expect(theirs == ours, "MADT type %d: iasl %d, acpiview %d" % (kind, theirs, ours))
+        ecam = re.search(r"ECAM: base 0x([0-9A-F]+)", summary["MCFG"])
+        expect(ecam is not None and int(ecam.group(1), 16) == field("MCFG", "Base Address"), summary["MCFG"])
+        hpet = re.search(r"HPET base address 0x([0-9A-F]+)", summary["HPET"])
+        expect(hpet is not None and int(hpet.group(1), 16) == field("HPET", "Address"), summary["HPET"])
+        fadt = re.search(r"FACS 0x([0-9A-F]+), DSDT 0x([0-9A-F]+), SCI interrupt (\d+), "
+                         r"PM1a event block 0x([0-9A-F]+), profile (\d+)", summary["FACP"])
+        expect(fadt is not None, summary["FACP"])
+        expect(int(fadt.group(1), 16) == field("FACP", "FACS Address"), "FACS")
+        expect(int(fadt.group(2), 16) == field("FACP", "DSDT Address"), "DSDT")
+        expect(int(fadt.group(3)) == field("FACP", "SCI Interrupt"), "SCI")
+        expect(int(fadt.group(4), 16) == field("FACP", "PM1A Event Block Address"), "PM1a")
+        expect(int(fadt.group(5)) == field("FACP", "PM Profile"), "profile")
 
 
 if __name__ == "__main__":
