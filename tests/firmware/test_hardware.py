@@ -1,7 +1,9 @@
 """The hardware commands in real firmware, one boot typed at the prompt: `pci -data` lists
 exactly the functions QEMU's monitor reports (`info pci`), including a device behind a
-PCIe root port; `dmem` bytes equal the monitor's `xp`; `smbiosview` shows
-values given with QEMU's -smbios type=1; `mm 0xf4 0x10 -IO -w 1` reaches isa-debug-exit."""
+PCIe root port; `dmem` bytes equal the monitor's `xp`; `acpiview -d` tables
+decoded by iasl agree with the summaries; `smbiosview` and `dmidecode --from-dump` on the
+same bytes agree with values given with QEMU's -smbios type=1, under the 64-bit and the
+32-bit entry point; `mm 0xf4 0x10 -IO -w 1` reaches isa-debug-exit."""
 
 import os
 import re
@@ -13,7 +15,8 @@ from harness import Machine, expect, run_cases
 
 PROMPT = "fs0:\\> "
 ACPI = ["APIC", "FACP", "MCFG", "HPET"]
-SMBIOS = {"manufacturer": "TarnCo", "product": "Widget9", "serial": "SN-4711"}
+SMBIOS = {"manufacturer": "TarnCo", "product": "Widget9", "serial": "SN-4711",
+          "uuid": "8a1f4e2c-1234-4567-89ab-0123456789ab"}
 
 
 def records(text: str) -> list[dict[str, str]]:
@@ -23,6 +26,49 @@ def records(text: str) -> list[dict[str, str]]:
         if fields:
             out.append(fields)
     return out
+
+
+def dump_bytes(text: str) -> list[int]:
+    out = []
+    for line in text.replace("\r", "").splitlines()[1:]:
+        if ": " not in line:
+            continue
+        body = line.split(": ", 1)[1].split(" *", 1)[0]
+        out += [int(v, 16) for v in body.replace("-", " ").split()]
+    return out
+
+
+def dump_bytes_live(m: Machine, address: int, size: int) -> bytes:
+    """The bytes of a range as dmem prints them on the console."""
+    m.send_line("dmem %x %x" % (address, size))
+    # Up to the next prompt, so that no line of the dump is still on its way.
+    got = m.wait_for(re.compile(r"Memory address [0-9A-F]+ [0-9A-F]+ bytes\n((?:  [0-9A-F]{16}: .*\n)+)"
+                                + re.escape(PROMPT)))
+    return bytes(dump_bytes("x\n" + got.group(1)))
+
+
+def dmidecode_type1(entry: bytes, table: bytes, bits: int) -> str:
+    """dmidecode --from-dump on a dump file: the entry point at 0 with the table address
+    moved to 0x20, the table at 0x20."""
+    entry = bytearray(entry[:0x20])
+    if bits == 64:
+        entry[16:24] = (0x20).to_bytes(8, "little")
+        entry[5] = 0
+        entry[5] = (-sum(entry[:entry[6]])) & 0xff
+    else:
+        entry[24:28] = (0x20).to_bytes(4, "little")
+        entry[0x15] = 0
+        entry[0x15] = (-sum(entry[0x10:0x1f])) & 0xff
+    folder = tempfile.mkdtemp(prefix="tarn-dmi-")
+    try:
+        path = os.path.join(folder, "dump.bin")
+        with open(path, "wb") as f:
+            f.write(bytes(entry) + bytes(table))
+        done = subprocess.run(["dmidecode", "--from-dump", path, "-t", "1"], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, check=True)
+        return done.stdout.decode("latin-1")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def check_hardware(efi_dir: str) -> None:
@@ -45,8 +91,19 @@ def check_hardware(efi_dir: str) -> None:
             m.wait_for(PROMPT)
             m.send_line("acpiview -s %s -d" % sig)
             m.wait_for(PROMPT)
+        # The SMBIOS entry point and structure table as dmem shows them, for dmidecode.
+        m.send_line("smbiosview -t 200")
+        head = m.wait_for(re.compile(r"SMBIOS \d+\.\d+ \((\d+)-bit entry point at 0x([0-9a-fA-F]+)\)"))
+        m.wait_for(PROMPT)
+        entry_bits, entry_at = int(head.group(1)), int(head.group(2), 16)
         info = m.monitor("info pci")
         xp = m.monitor("xp /64xb 0xf0000")
+        entry = dump_bytes_live(m, entry_at, 0x20)
+        if entry_bits == 64:
+            table_at, table_len = int.from_bytes(entry[16:24], "little"), int.from_bytes(entry[12:16], "little")
+        else:
+            table_at, table_len = int.from_bytes(entry[24:28], "little"), int.from_bytes(entry[22:24], "little")
+        table = dump_bytes_live(m, table_at, table_len)
         m.send_line("mm 0xf4 0x10 -IO -w 1")
         code = m.wait_exit(timeout=30)
         expect(m.debug_exit_value() == 0x10, "isa-debug-exit saw %r (QEMU status %r)" % (m.debug_exit_value(), code))
@@ -76,6 +133,13 @@ def check_hardware(efi_dir: str) -> None:
         expect(len(sys) == 1, "type 1 records: %r" % sys)
         for key, value in SMBIOS.items():
             expect(sys[0].get(key) == value, "%s: %r, want %r" % (key, sys[0].get(key), value))
+        decoded = dmidecode_type1(entry, table, entry_bits)
+        for label, key in (("Manufacturer", "manufacturer"), ("Product Name", "product"),
+                           ("Serial Number", "serial"), ("UUID", "uuid")):
+            found = re.search(r"\n\t%s: (.*)\n" % label, decoded)
+            expect(found is not None, "dmidecode has no %s:\n%s" % (label, decoded))
+            expect(found.group(1).lower() == sys[0].get(key, "").lower(),
+                   "%s: dmidecode %r, smbiosview %r" % (label, found.group(1), sys[0].get(key)))
 
 
         # acpiview summaries against iasl's disassembly of the tables it saved
@@ -123,5 +187,38 @@ def check_hardware(efi_dir: str) -> None:
         expect(int(fadt.group(5)) == field("FACP", "PM Profile"), "profile")
 
 
+def check_smbios_32(efi_dir: str) -> None:
+    """The 32-bit entry point alone: smbiosview and dmidecode agree on the same bytes."""
+    extra = ["-machine", "smbios-entry-point-type=32",
+             "-smbios", "type=1," + ",".join("%s=%s" % kv for kv in SMBIOS.items())]
+    with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="smbios32", extra_args=extra,
+                 timeout=120) as m:
+        m.wait_for(PROMPT, timeout=90)
+        m.send_line("smbiosview -t 1 -data")
+        m.wait_for(PROMPT)
+        m.send_line("smbiosview -t 1")
+        head = m.wait_for(re.compile(r"SMBIOS \d+\.\d+ \((\d+)-bit entry point at 0x([0-9a-fA-F]+)\), "
+                                     r"(\d+) structures"))
+        m.wait_for(PROMPT)
+        expect(head.group(1) == "32", head.group(0))
+        entry_at = int(head.group(2), 16)
+        entry = dump_bytes_live(m, entry_at, 0x20)
+        table = dump_bytes_live(m, int.from_bytes(entry[24:28], "little"), int.from_bytes(entry[22:24], "little"))
+        mark = m.mark()
+        m.send_line("smbiosview -t 1 -data")
+        m.wait_for(PROMPT)
+        sys = records(m.since(mark).split("\n", 1)[1].replace(PROMPT, ""))
+        m.send_line("mm 0xf4 0x10 -IO -w 1")
+        m.wait_exit(timeout=30)
+        expect(len(sys) == 1, "type 1 records: %r" % sys)
+        decoded = dmidecode_type1(entry, table, 32)
+        for label, key in (("Manufacturer", "manufacturer"), ("Product Name", "product"),
+                           ("Serial Number", "serial"), ("UUID", "uuid")):
+            found = re.search(r"\n\t%s: (.*)\n" % label, decoded)
+            expect(found is not None, "dmidecode has no %s:\n%s" % (label, decoded))
+            expect(found.group(1).lower() == sys[0].get(key, "").lower() == SMBIOS[key].lower(),
+                   "%s: dmidecode %r, smbiosview %r" % (label, found.group(1), sys[0].get(key)))
+
+
 if __name__ == "__main__":
-    run_cases([check_hardware])
+    run_cases([check_hardware, check_smbios_32])
