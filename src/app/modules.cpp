@@ -5,6 +5,7 @@
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
 #include "compress/compress_commands.h"
+#include "hw/hw_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
 
@@ -22,6 +23,7 @@ void register_modules() {
     register_compress_commands();
     register_set_command();
     register_alias_command();
+    register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
 }
 
 }  // namespace tarn

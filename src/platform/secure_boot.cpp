@@ -1,5 +1,6 @@
 #include "platform/secure_boot.h"
 
+#include "runtime/output.h"
 #include "uefi/guids.h"
 #include "vars/variable_access.h"
 
@@ -23,6 +24,12 @@ bool secure_boot_active() {
 bool refused_by_secure_boot(efi::Status status) {
     if (status == efi::kSecurityViolation) return true;
     return status == efi::kAccessDenied && secure_boot_active();
+}
+
+bool hardware_write_allowed(const char* command) {
+    if (!secure_boot_active()) return true;
+    print_error("%s: writing to hardware is disabled while Secure Boot is active\n", command);
+    return false;
 }
 
 void reset_secure_boot_state() { g_state = SecureBootState::kUnread; }

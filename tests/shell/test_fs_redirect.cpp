@@ -74,7 +74,7 @@ TEST(FsRedirect, WriteErrorsAndAFullVolumeAreReported) {
 // A target typed with a trailing separator names a directory: output never goes to a
 // file of that name, whether or not the directory exists.
 TEST(FsRedirect, ATargetEndingInASeparatorMustBeADirectory) {
-    Shell sh(1);
+    CommandShell sh(1);
     sim::add_directory(sh.fw, sh.volumes[0], "\\dir");
     struct Case {
         const char* line;

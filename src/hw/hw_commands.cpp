@@ -1,0 +1,13 @@
+#include "hw/hw_commands.h"
+
+namespace tarn {
+
+void register_hw_commands() {
+    register_pci_command();
+    register_mm_command();
+    register_dmem_command();
+    register_acpiview_command();
+    register_smbiosview_command();
+}
+
+}  // namespace tarn
