@@ -6,6 +6,7 @@
 #include "commands/core/core_commands.h"
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
+#include "vars/vars_module.h"
 
 namespace tarn {
 
@@ -38,6 +39,7 @@ void register_modules() {
     //    functions), the boot module (bcfg, bootmgr and its BASIC functions), the driver
     //    module, the disk and clock tools (dblk, timezone, getmtc), the hardware module
     //    and the network module.
+    register_variables_module();
 }
 
 }  // namespace tarn
