@@ -8,6 +8,7 @@
 #include "hw/hw_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
+#include "vars/vars_module.h"
 
 namespace tarn {
 
@@ -23,6 +24,7 @@ void register_modules() {
     register_compress_commands();
     register_set_command();
     register_alias_command();
+    register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
 }
 

@@ -1,0 +1,7 @@
+#include "vars/vars_module.h"
+
+namespace tarn {
+
+void register_variables_module() { register_var_command(); }
+
+}  // namespace tarn

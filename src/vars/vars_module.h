@@ -1,0 +1,11 @@
+// The variables module: var (and the BASIC variable functions as they are added).
+#pragma once
+
+namespace tarn {
+
+// Registers every command and BASIC function table of the module.
+void register_variables_module();
+
+void register_var_command();
+
+}  // namespace tarn
