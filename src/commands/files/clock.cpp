@@ -3,6 +3,7 @@
 #include "commands/files/file_commands.h"
 #include "runtime/clock.h"
 #include "runtime/errors.h"
+#include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/options.h"
@@ -58,6 +59,22 @@ int write_clock(const char* command, const char* what, efi::Time* time) {
     return kExitSuccess;
 }
 
+// Shows three clock fields: "A-B-C" style text, or with -data a record of that text (under
+// `key`) and the three numbers under their names.
+void show_fields(const char* key, const char* format, const char* const (&names)[3], int a, int b,
+                 int c) {
+    char text[24];
+    format_into(text, sizeof text, format, a, b, c);
+    if (!data_mode()) {
+        out_printf("%s\n", text);
+        return;
+    }
+    record_begin();
+    record_field(key, "%s", text);
+    const int values[3] = {a, b, c};
+    for (int i = 0; i < 3; i++) record_field(names[i], "%d", values[i]);
+}
+
 }  // namespace
 
 int date_command(int count, char** vector) {
@@ -66,15 +83,7 @@ int date_command(int count, char** vector) {
     efi::Time now{};
     if (!read_clock(name, &now, false)) return kExitFailure;
     if (count == 1) {
-        if (data_mode()) {
-            record_begin();
-            record_field("date", "%04d-%02d-%02d", now.year, now.month, now.day);
-            record_field("year", "%d", now.year);
-            record_field("month", "%d", now.month);
-            record_field("day", "%d", now.day);
-        } else {
-            out_printf("%04d-%02d-%02d\n", now.year, now.month, now.day);
-        }
+        show_fields("date", "%04d-%02d-%02d", {"year", "month", "day"}, now.year, now.month, now.day);
         return kExitSuccess;
     }
     ClockDate date{};
@@ -95,15 +104,7 @@ int time_command(int count, char** vector) {
     efi::Time now{};
     if (!read_clock(name, &now, false)) return kExitFailure;
     if (count == 1) {
-        if (data_mode()) {
-            record_begin();
-            record_field("time", "%02d:%02d:%02d", now.hour, now.minute, now.second);
-            record_field("hour", "%d", now.hour);
-            record_field("minute", "%d", now.minute);
-            record_field("second", "%d", now.second);
-        } else {
-            out_printf("%02d:%02d:%02d\n", now.hour, now.minute, now.second);
-        }
+        show_fields("time", "%02d:%02d:%02d", {"hour", "minute", "second"}, now.hour, now.minute, now.second);
         return kExitSuccess;
     }
     ClockTimeOfDay t{};
