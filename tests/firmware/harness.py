@@ -471,8 +471,11 @@ class Machine:
                 "-drive", "if=pflash,format=raw,file=" + vars_path]
         if self.secure_boot:
             args += ["-global", "driver=cfi.pflash01,property=secure,value=on"]
-        for image in self.images:
-            args += ["-drive", "file=%s,format=raw,if=virtio" % image]
+        for i, image in enumerate(self.images):
+            # Placed on the root bus by name: left to QEMU, a virtio disk goes to the last
+            # bus created, which may be a pxb-pcie bridge that takes no devices.
+            args += ["-drive", "file=%s,format=raw,if=none,id=disk%d" % (image, i),
+                     "-device", "virtio-blk-pci,drive=disk%d,bus=pcie.0" % i]
         args += ["-device", "isa-debug-exit,iobase=0xf4,iosize=0x04"]
         if self.network is not None:
             # Isolated user networking only: the guest reaches QEMU's built-in DHCP and

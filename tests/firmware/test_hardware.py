@@ -2,21 +2,32 @@
 exactly the functions QEMU's monitor reports (`info pci`), including a device behind a
 PCIe root port; `dmem` bytes equal the monitor's `xp`; `acpiview -d` tables
 decoded by iasl agree with the summaries; `smbiosview` and `dmidecode --from-dump` on the
-same bytes agree with values given with QEMU's -smbios type=1, under the 64-bit and the
-32-bit entry point; `mm 0xf4 0x10 -IO -w 1` reaches isa-debug-exit."""
+same bytes agree with values given with QEMU's -smbios type=1 and type=17, under the 64-bit
+and the 32-bit entry point; `mm` reads equal `xp`; `mm 0xf4 0x10 -IO -w 1` reaches
+isa-debug-exit. A device behind a pxb-pcie host bridge on bus 0x80 is listed. Under Secure
+Boot every mm write is refused and the debug-exit port sees nothing."""
 
 import os
+import pathlib
 import re
 import shutil
 import subprocess
 import tempfile
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, run_cases, sign_image
 
 PROMPT = "fs0:\\> "
+# (width, address) of mm reads compared with the monitor's xp: the BIOS area's first bytes.
+MM_READS = [(1, 0xf0003), (2, 0xf0006), (4, 0xf0008), (8, 0xf0010)]
 ACPI = ["APIC", "FACP", "MCFG", "HPET"]
 SMBIOS = {"manufacturer": "TarnCo", "product": "Widget9", "serial": "SN-4711",
           "uuid": "8a1f4e2c-1234-4567-89ab-0123456789ab"}
+MEMORY = {"loc_pfx": "SLOT", "bank": "BANK7", "manufacturer": "TarnMem", "serial": "MS-99",
+          "part": "TM-256", "speed": "2400"}
+# smbiosview -data keys and dmidecode labels of the type 17 fields QEMU fills in.
+MEMORY_FIELDS = [("bank", "Bank Locator"), ("manufacturer", "Manufacturer"),
+                 ("serial", "Serial Number"), ("part_number", "Part Number"),
+                 ("locator", "Locator")]
 
 
 def records(text: str) -> list[dict[str, str]]:
@@ -47,7 +58,7 @@ def dump_bytes_live(m: Machine, address: int, size: int) -> bytes:
     return bytes(dump_bytes("x\n" + got.group(1)))
 
 
-def dmidecode_type1(entry: bytes, table: bytes, bits: int) -> str:
+def dmidecode_type(entry: bytes, table: bytes, bits: int, kind: int = 1) -> str:
     """dmidecode --from-dump on a dump file: the entry point at 0 with the table address
     moved to 0x20, the table at 0x20."""
     entry = bytearray(entry[:0x20])
@@ -64,7 +75,7 @@ def dmidecode_type1(entry: bytes, table: bytes, bits: int) -> str:
         path = os.path.join(folder, "dump.bin")
         with open(path, "wb") as f:
             f.write(bytes(entry) + bytes(table))
-        done = subprocess.run(["dmidecode", "--from-dump", path, "-t", "1"], stdout=subprocess.PIPE,
+        done = subprocess.run(["dmidecode", "--from-dump", path, "-t", str(kind)], stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, check=True)
         return done.stdout.decode("latin-1")
     finally:
@@ -73,8 +84,12 @@ def dmidecode_type1(entry: bytes, table: bytes, bits: int) -> str:
 
 def check_hardware(efi_dir: str) -> None:
     extra = ["-smbios", "type=1," + ",".join("%s=%s" % kv for kv in SMBIOS.items()),
+             "-smbios", "type=17," + ",".join("%s=%s" % kv for kv in MEMORY.items()),
              "-device", "pcie-root-port,id=rp1,bus=pcie.0,chassis=1,slot=1",
-             "-device", "virtio-rng-pci,bus=rp1"]
+             "-device", "virtio-rng-pci,bus=rp1",
+             "-device", "pxb-pcie,id=pxb1,bus_nr=0x80,bus=pcie.0",
+             "-device", "pcie-root-port,id=rp2,bus=pxb1,chassis=2,slot=0",
+             "-device", "virtio-rng-pci,bus=rp2"]
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="hardware", monitor=True,
                  extra_args=extra, timeout=150) as m:
         m.wait_for(PROMPT, timeout=90)
@@ -84,8 +99,13 @@ def check_hardware(efi_dir: str) -> None:
         m.wait_for(PROMPT, timeout=60)
         m.send_line("smbiosview -t 1 -data > smbios.txt")
         m.wait_for(PROMPT)
+        m.send_line("smbiosview -t 17 -data > memory.txt")
+        m.wait_for(PROMPT)
         m.send_line("dmem f0000 40 > dmem.txt")
         m.wait_for(PROMPT)
+        for width, address in MM_READS:
+            m.send_line("mm %x -w %d -n" % (address, width))
+            m.wait_for(PROMPT)
         for sig in ACPI:
             m.send_line("acpiview -s %s > %s.txt" % (sig, sig))
             m.wait_for(PROMPT)
@@ -98,6 +118,8 @@ def check_hardware(efi_dir: str) -> None:
         entry_bits, entry_at = int(head.group(1)), int(head.group(2), 16)
         info = m.monitor("info pci")
         xp = m.monitor("xp /64xb 0xf0000")
+        xp_words = {(w, a): m.monitor("xp /1%sx 0x%x" % ({1: "b", 2: "h", 4: "w", 8: "g"}[w], a))
+                    for w, a in MM_READS}
         entry = dump_bytes_live(m, entry_at, 0x20)
         if entry_bits == 64:
             table_at, table_len = int.from_bytes(entry[16:24], "little"), int.from_bytes(entry[12:16], "little")
@@ -116,6 +138,16 @@ def check_hardware(efi_dir: str) -> None:
         expect(want, "no functions in info pci:\n" + info)
         expect(got == want, "pci lists %s, the monitor %s" % (sorted(got - want), sorted(want - got)))
         expect(any(b >= 1 for b, _, _ in got), "nothing behind the root port: %s" % sorted(got))
+        expect(any(b >= 0x80 for b, _, _ in got), "nothing behind the bus 0x80 bridge: %s" % sorted(got))
+
+        # mm reads against xp
+        text = m.output()
+        for (width, address), shown in xp_words.items():
+            theirs = re.search(r"^[0-9a-f]+:\s+0x([0-9a-f]+)", shown.strip(), re.M)
+            ours = re.search(r"MEM  0x%016X : 0x([0-9A-F]{%d})" % (address, 2 * width), text)
+            expect(theirs is not None and ours is not None, "mm %x: %r / monitor %r" % (address, ours, shown))
+            expect(int(theirs.group(1), 16) == int(ours.group(1), 16),
+                   "mm %x -w %d shows %s, xp %s" % (address, width, ours.group(1), theirs.group(1)))
 
         # dmem against xp
         monitor_bytes = [int(v, 16) for v in
@@ -133,14 +165,25 @@ def check_hardware(efi_dir: str) -> None:
         expect(len(sys) == 1, "type 1 records: %r" % sys)
         for key, value in SMBIOS.items():
             expect(sys[0].get(key) == value, "%s: %r, want %r" % (key, sys[0].get(key), value))
-        decoded = dmidecode_type1(entry, table, entry_bits)
+        decoded = dmidecode_type(entry, table, entry_bits)
         for label, key in (("Manufacturer", "manufacturer"), ("Product Name", "product"),
                            ("Serial Number", "serial"), ("UUID", "uuid")):
             found = re.search(r"\n\t%s: (.*)\n" % label, decoded)
             expect(found is not None, "dmidecode has no %s:\n%s" % (label, decoded))
             expect(found.group(1).lower() == sys[0].get(key, "").lower(),
                    "%s: dmidecode %r, smbiosview %r" % (label, found.group(1), sys[0].get(key)))
-
+        memory = records(m.read_file("\\memory.txt").decode("latin-1"))
+        expect(len(memory) >= 1, "type 17 records: %r" % memory)
+        decoded = dmidecode_type(entry, table, entry_bits, 17)
+        for key, label in MEMORY_FIELDS:
+            found = re.search(r"\n\t%s: (.*)\n" % label, decoded)
+            expect(found is not None, "dmidecode has no %s:\n%s" % (label, decoded))
+            expect(found.group(1) == memory[0].get(key), "type 17 %s: dmidecode %r, smbiosview %r"
+                   % (label, found.group(1), memory[0].get(key)))
+        size = re.search(r"\n\tSize: (\d+) MB\n", decoded)
+        expect(size is not None and memory[0].get("size") == size.group(1) + " MiB",
+               "type 17 size: dmidecode %r, smbiosview %r" % (size and size.group(0), memory[0].get("size")))
+        expect(memory[0].get("manufacturer") == MEMORY["manufacturer"], "type 17 manufacturer %r" % memory[0])
 
         # acpiview summaries against iasl's disassembly of the tables it saved
         if shutil.which("iasl") is None:
@@ -211,7 +254,7 @@ def check_smbios_32(efi_dir: str) -> None:
         m.send_line("mm 0xf4 0x10 -IO -w 1")
         m.wait_exit(timeout=30)
         expect(len(sys) == 1, "type 1 records: %r" % sys)
-        decoded = dmidecode_type1(entry, table, 32)
+        decoded = dmidecode_type(entry, table, 32)
         for label, key in (("Manufacturer", "manufacturer"), ("Product Name", "product"),
                            ("Serial Number", "serial"), ("UUID", "uuid")):
             found = re.search(r"\n\t%s: (.*)\n" % label, decoded)
@@ -220,5 +263,34 @@ def check_smbios_32(efi_dir: str) -> None:
                    "%s: dmidecode %r, smbiosview %r" % (label, found.group(1), sys[0].get(key)))
 
 
+SECURE_REFUSAL = "mm: writing to hardware is disabled while Secure Boot is active"
+
+
+def check_secure_boot_refuses_writes(efi_dir: str) -> None:
+    """A signed tarn.efi under Secure Boot: every mm write form is refused before it reaches
+    the device (the debug-exit port would end QEMU), reads still work."""
+    with tempfile.TemporaryDirectory(prefix="tarn-sb-") as tmp:
+        signed = sign_image(os.path.join(efi_dir, "tarn.efi"), os.path.join(tmp, "tarn.efi"))
+        with Machine(efi_dir, name="hardware-secure", secure_boot=True, timeout=120,
+                     files={"\\EFI\\BOOT\\BOOTX64.EFI": pathlib.Path(signed)}) as m:
+            m.wait_for(PROMPT, timeout=90)
+            # (command line, value typed at the interactive prompt or None)
+            for line, typed in (("mm 0xf4 0x10 -IO -w 1", None), ("mm f0000 5a", None),
+                                ("mm 0xf4 -IO -w 1", "10"), ("mm 0 0x10 -PCI -w 1", None)):
+                mark = m.mark()
+                m.send_line(line)
+                if typed is not None:
+                    m.wait_for(re.compile(r" : 0x[0-9A-F]+ "))
+                    m.send_line(typed)
+                m.wait_for(SECURE_REFUSAL)
+                m.wait_for(PROMPT)
+                expect(m.since(mark).count(SECURE_REFUSAL) == 1, "%s: %r" % (line, m.since(mark)))
+            m.send_line("mm f0000 -w 4 -n")
+            m.wait_for(re.compile(r"MEM  0x00000000000F0000 : 0x[0-9A-F]{8}\n"))
+            m.wait_for(PROMPT)
+            expect(m.running() and m.debug_exit_value() is None,
+                   "the debug-exit port saw a write: %r" % m.debug_exit_value())
+
+
 if __name__ == "__main__":
-    run_cases([check_hardware, check_smbios_32])
+    run_cases([check_hardware, check_smbios_32, check_secure_boot_refuses_writes])
