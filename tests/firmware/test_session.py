@@ -47,6 +47,17 @@ def edits_completes_and_leaves_with_status(efi_dir):
         expect(len(columns) == 1, "summaries not aligned: %r" % rows)
         names = [r.split()[0] for r in rows]
         expect(names == sorted(names), "not sorted: %r" % names)
+        m.wait_for("Topics: help keys, help syntax, help basic, help functions.\n")
+        m.wait_for(PROMPT)
+        # The help topics: the keys of a serial terminal, and the -data list of the
+        # commands this build has.
+        m.send("help keys\r")
+        m.wait_for("press Ctrl-A Ctrl-A\n")
+        m.wait_for(PROMPT)
+        m.send("help syntax\r")
+        data = m.wait_for(re.compile(r"Commands that accept -data:\n((?:    .*\n)+)")).group(1)
+        expect(" ls" in data and " map" in data and " echo" not in data, "-data list: %r" % data)
+        m.wait_for("sleep 10 waits 10 milliseconds")
         m.wait_for(PROMPT)
         m.send("exit 3\r")
         status = m.exit_status()

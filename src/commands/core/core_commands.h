@@ -12,6 +12,8 @@ void register_alias_command();
 
 // One routine per command file; each registers that file's rows.
 void register_help_command();
+// help keys, help syntax: prints the topic and returns true, or false for another word.
+bool show_help_topic(const char* topic);
 void register_ver_command();
 void register_cls_command();
 void register_exit_command();

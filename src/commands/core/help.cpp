@@ -16,9 +16,12 @@ int help_command(int count, char** vector);
 namespace {
 
 constexpr CommandDescriptor kCommands[] = {
-    {"help", help_command, "help [COMMAND | STATEMENT | FUNCTION | basic | functions]", "Show help",
+    {"help", help_command, "help [COMMAND | STATEMENT | FUNCTION | keys | syntax | basic | functions]",
+     "Show help",
      "  help              list the commands\n"
      "  help NAME         usage and details of a command\n"
+     "  help keys         the editing keys of the prompt, the pager and menus\n"
+     "  help syntax       quotes, redirection, -b and -data, the path search, BASIC lines\n"
      "  help basic        the TARN BASIC quick reference\n"
      "  help functions    the built-in functions of TARN BASIC\n"
      "  help WORD         the reference lines that mention a statement or function\n",
@@ -40,6 +43,7 @@ void list_commands() {
         out_printf("  %-*s  %s\n", width, d->name, d->summary ? d->summary : "");
     }
     out_text("\nScripts (.tsb) and EFI applications (.efi) are run by typing their name.\n");
+    out_text("Topics: help keys, help syntax, help basic, help functions.\n");
 }
 
 // Prints the lines of text that mention word; returns how many.
@@ -95,6 +99,7 @@ int help_command(int count, char** vector) {
         out_text(kFunctionOverview);
         return 0;
     }
+    if (show_help_topic(arg)) return 0;
     if (const CommandDescriptor* d = find_command(arg)) {
         out_printf("usage: %s\n\n%s\n", d->usage ? d->usage : d->name, d->summary ? d->summary : "");
         if (d->help) out_printf("\n%s", d->help);
