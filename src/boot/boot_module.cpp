@@ -1,0 +1,9 @@
+#include "boot/boot_module.h"
+
+namespace tarn {
+
+void register_boot_module() {
+    register_bootmgr_command();
+}
+
+}  // namespace tarn
