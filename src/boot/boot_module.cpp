@@ -4,6 +4,8 @@ namespace tarn {
 
 void register_boot_module() {
     register_bootmgr_command();
+    register_bcfg_command();
+    register_boot_functions();
 }
 
 }  // namespace tarn
