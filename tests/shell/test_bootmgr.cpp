@@ -229,6 +229,7 @@ TEST_F(Bootmgr, RefusedArguments) {
         {"bootmgr timeout -1", 1, "bootmgr: timeout: seconds between 0 and 65535\n"},
         {"bootmgr timeout five", 1, "bootmgr: timeout: seconds between 0 and 65535\n"},
         {"bootmgr backup", 1, "bootmgr: usage: bootmgr backup FILE\n"},
+        {"bootmgr backup nofs:\\x.txt", 1, "bootmgr: nofs:\\x.txt: invalid path\n"},
         {"bootmgr restore a b", 1, "bootmgr: usage: bootmgr restore FILE\n"},
         {"bootmgr restore fs0:\\missing.txt", 1, "bootmgr: fs0:\\missing.txt: "},
         {"bootmgr next 7", 1, "bootmgr: Boot0007 does not exist\n"},
@@ -397,6 +398,19 @@ TEST_F(Bootmgr, BackupAndRestoreBringTheEntriesBack) {
     EXPECT_FALSE(has("Boot0007"));
     EXPECT_EQ(value("Boot0001"), one);
     EXPECT_EQ(order(), "0001,0002");
+}
+
+TEST_F(Bootmgr, RestoreAsksFirst) {
+    three_entries();
+    sh.add_file("\\empty.txt", "# TARN boot variables backup: GUID ATTRIBUTES NAME DATA\n");
+    sh.fw.push_text("n\r");
+    const RunResult r = sh.run_captured("bootmgr restore fs0:\\empty.txt");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("The backup contains 0 variables.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Cancelled.\n"), std::string::npos) << r.out;
+    EXPECT_NE(normal_text(sh.screen()).find("Restore the boot variables from this backup? [y/N] "),
+              std::string::npos);
+    EXPECT_TRUE(has("Boot0001") && has("Boot0002") && has("Boot0003"));
 }
 
 TEST_F(Bootmgr, RestoreSearchesTheWholeTextAndCountsFailures) {

@@ -205,6 +205,16 @@ TEST_F(Bcfg, AFailedWriteIsReportedAsThePlanDoes) {
     sh.expect_failure("bcfg boot mod 0 x", 1, "bootmgr: writing Boot0001 failed: ");
 }
 
+TEST(BcfgNoVolume, AFailedQuietBackupDoesNotStopTheChange) {
+    CommandShell sh(0);
+    sh.store().put(u"Boot0001", kGlobal, 7, option(1, "One"));
+    sh.store().put(u"BootOrder", kGlobal, 7, {1, 0});
+    const RunResult r = sh.run_captured("bcfg boot mod 0 Renamed");
+    EXPECT_EQ(r.code, 0) << r.errors;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(sh.store().find("Boot0001", kGlobal)->data, option(1, "Renamed"));
+}
+
 TEST_F(Bcfg, BasicBootFunctions) {
     sh.store().put(u"Boot0002", kGlobal, 6, option(0, "Off", ucs2("-k")));
     sh.store().put(u"BootCurrent", kGlobal, 6, {3, 0});
