@@ -1,6 +1,7 @@
 #include "app/modules.h"
 
 #include "basic/functions.h"
+#include "boot/boot_module.h"
 #include "commands/core/core_commands.h"
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
@@ -26,6 +27,7 @@ void register_modules() {
     register_alias_command();
     register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
+    register_boot_module();  // bootmgr, bcfg and the BASIC boot functions
 }
 
 }  // namespace tarn
