@@ -2,6 +2,9 @@
 
 namespace tarn {
 
-void register_variables_module() { register_var_command(); }
+void register_variables_module() {
+    register_var_command();
+    register_variable_functions();
+}
 
 }  // namespace tarn
