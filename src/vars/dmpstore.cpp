@@ -264,8 +264,12 @@ int load(const char* file, const Selection& selection) {
 
 int dmpstore_command(int count, char** vector) {
     DmpstoreOptions o;
-    const int first = parse_options(count, vector, kDmpstoreOptions, kOptionsNameWord, &o);
+    const int first =
+        parse_options(count, vector, kDmpstoreOptions, kOptionsNameWord | kOptionsOthersPositional, &o);
     if (first < 0) return kExitUsage;
+    // An option the table lacks, like a second NAME, is a usage error.
+    for (int i = first; i < count; i++)
+        if (vector[i][0] == '-') return report_usage(kCommand);
     if (count - first > 1) return report_usage(kCommand);
     Selection selection;
     selection.pattern = first < count ? vector[first] : nullptr;
