@@ -45,10 +45,6 @@ DumpRead read_dump_record(const uint8_t* file, uint64_t size, uint64_t offset, D
                                       const efi::Guid& guid, uint32_t attributes,
                                       const uint8_t* data, uint64_t data_size);
 
-}  // namespace tarn
-
-namespace tarn {
-
 struct VariableData;
 
 // The dump of one variable shared by dmpstore and setvar: the line
