@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "device_path_from_text.h"
 #include "handles.h"
 #include "sim.h"
 #include "sim_text.h"
@@ -339,6 +340,7 @@ int main(int argc, char** argv) {
         volumes.push_back(std::move(v));
     }
     sim::set_boot_volume(fw, volumes.front().id);
+    sim::install_device_path_from_text(fw);  // setvar's --DevicePath items
 
     std::u16string options = u"tarn";
     for (auto& a : shell_args) options += u" " + quote_argument(a);

@@ -2,6 +2,11 @@
 
 namespace tarn {
 
-void register_variables_module() { register_var_command(); }
+void register_variables_module() {
+    register_var_command();
+    register_dmpstore_command();
+    register_setvar_command();
+    register_variable_functions();
+}
 
 }  // namespace tarn

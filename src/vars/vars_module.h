@@ -1,4 +1,4 @@
-// The variables module: var (and the BASIC variable functions as they are added).
+// The variables module: var, dmpstore, setvar and the BASIC variable functions.
 #pragma once
 
 namespace tarn {
@@ -7,5 +7,8 @@ namespace tarn {
 void register_variables_module();
 
 void register_var_command();
+void register_variable_functions();
+void register_dmpstore_command();
+void register_setvar_command();
 
 }  // namespace tarn
