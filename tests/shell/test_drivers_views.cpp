@@ -78,7 +78,7 @@ TEST(DriversViews, BadHandleNumbers) {
     s.output("dh");
     const std::string vanished = hex(gone);
     ASSERT_EQ(s.fw.handles().uninstall(gone, kDiskIo, &s), efi::kSuccess);
-    for (std::string command : {"dh", "openinfo", "devtree"}) {
+    for (std::string command : {"dh", "openinfo", "devtree", "unload", "connect", "disconnect", "reconnect", "drvcfg", "drvdiag"}) {
         for (std::string bad : {"zz", "0", "FFFF", vanished.c_str(), "-1x"}) {
             if (bad == "-1x") continue;
             s.expect_failure(command + " " + bad, 1, command + ": " + bad + " is not a valid handle number (see dh)\n");
