@@ -3,6 +3,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/handle_info.h"
 #include "drivers/handle_table.h"
+#include "drivers/pe_debug_name.h"
 #include "fs/blocks.h"
 #include "fs/files.h"
 #include "fs/paths.h"
@@ -252,9 +253,13 @@ LoadOutcome load_one(const char* command, const char* path) {
     efi::Status st = bs->load_image(0, firmware().image, device_path.get(), bytes.get(), size, &image);
     if (efi::is_error(st)) {
         if (image) (void)bs->unload_image(image);
+        // The firmware refuses a corrupt file with the same status as an unsigned one
+        // while Secure Boot is active; only a file that is an image is called unsigned.
+        const bool unsigned_image =
+            refused_by_secure_boot(st) && pe_headers_present(reinterpret_cast<const uint8_t*>(bytes.get()), size);
         report_error(command, "%s: %s", path,
-                     refused_by_secure_boot(st) ? "not allowed by Secure Boot (the driver is not signed by a trusted key)"
-                                                : status_message(st));
+                     unsigned_image ? "not allowed by Secure Boot (the driver is not signed by a trusted key)"
+                                    : status_message(st));
         return LoadOutcome::kFailed;
     }
     auto* li = static_cast<efi::LoadedImage*>(protocol_on(image, efi::kLoadedImageProtocolGuid));

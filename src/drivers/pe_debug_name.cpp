@@ -68,6 +68,14 @@ bool codeview_name(const uint8_t* image, uint64_t size, const uint8_t* entry, ch
 
 }  // namespace
 
+bool pe_headers_present(const uint8_t* file, uint64_t size) {
+    if (!file || size < 0x40 || file[0] != 'M' || file[1] != 'Z') return false;
+    const uint64_t pe = read32(file + 0x3c);
+    if (!inside(pe, 26, size) || memcmp(file + pe, "PE\0\0", 4) != 0) return false;
+    const uint32_t magic = read16(file + pe + 24);
+    return magic == 0x10b || magic == 0x20b;
+}
+
 bool pe_debug_name(const uint8_t* image, uint64_t size, char* out, uint64_t out_size) {
     if (!out || out_size < 2) return false;
     out[0] = 0;

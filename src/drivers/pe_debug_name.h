@@ -12,4 +12,9 @@ namespace tarn {
 // Longer names are cut to out_size - 1 bytes.
 bool pe_debug_name(const uint8_t* image, uint64_t size, char* out, uint64_t out_size);
 
+// Whether a file starts with the headers of a PE image: "MZ", a "PE\0\0" signature
+// inside the file and a PE32 or PE32+ optional header magic. A file without them is
+// corrupt whatever else a loader says about it.
+bool pe_headers_present(const uint8_t* file, uint64_t size);
+
 }  // namespace tarn

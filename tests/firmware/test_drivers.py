@@ -4,12 +4,16 @@ monitor reports PCI functions (`info pci`); openinfo of a virtio-blk controller 
 its drivers BY_DRIVER, gone after disconnect and back after connect and reconnect;
 reconnect -r followed by ls and a redirection; load over a folder holding an application
 and testdrv.efi (the application refused, the driver started), drvcfg and drvdiag
-reaching testdrv with the arguments given, and unload of testdrv after its prompt."""
+reaching testdrv with the arguments given, and unload of testdrv after its prompt.
+Under Secure Boot (the snakeoil OVMF) an unsigned testdrv gets the Secure Boot message, a
+corrupt file its status text, and a signed testdrv starts."""
 
+import os
 import pathlib
 import re
+import tempfile
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, run_cases, sign_image
 
 PROMPT = "fs0:\\> "
 HANDLE_LINE = re.compile(r"^ *([0-9A-F]+):(.*)$", re.M)
@@ -150,5 +154,26 @@ def check_drivers(efi_dir: str) -> None:
         expect(m.debug_exit_value() == 0x10, "isa-debug-exit saw %r (QEMU status %r)" % (m.debug_exit_value(), code))
 
 
+def check_secure_boot(efi_dir: str) -> None:
+    efi = pathlib.Path(efi_dir)
+    with tempfile.TemporaryDirectory(prefix="tarn-drv-sign-") as tmp:
+        shell = sign_image(str(efi / "tarn.efi"), os.path.join(tmp, "tarn.efi"))
+        signed = sign_image(str(efi / "testdrv.efi"), os.path.join(tmp, "testdrv.efi"))
+        corrupt = b"MZ" + bytes(range(256)) * 4
+        files = {"\\EFI\\BOOT\\BOOTX64.EFI": pathlib.Path(shell), "\\unsigned.efi": efi / "testdrv.efi",
+                 "\\signed.efi": pathlib.Path(signed), "\\corrupt.efi": corrupt}
+        with Machine(efi_dir, files=files, secure_boot=True, name="drivers-sb", timeout=120) as m:
+            m.wait_for(PROMPT, timeout=90)
+            run(m, "set -v pager off")
+            out = run(m, "load fs0:\\unsigned.efi")
+            expect("load: fs0:\\unsigned.efi: not allowed by Secure Boot (the driver is not signed by a trusted key)"
+                   in out, out)
+            out = run(m, "load fs0:\\corrupt.efi")
+            expect("load: fs0:\\corrupt.efi: " in out and "Secure Boot" not in out, out)
+            out = run(m, "load fs0:\\signed.efi")
+            expect(re.search(r"Image 'fs0:\\signed\.efi' loaded at 0x[0-9a-f]+ - Success", out), out)
+            expect("TARN Test Driver" in run(m, "drivers"), "signed testdrv not listed")
+
+
 if __name__ == "__main__":
-    run_cases([check_drivers])
+    run_cases([check_drivers, check_secure_boot])

@@ -198,6 +198,30 @@ TEST(DriversPeName, HostileImagesGiveNoName) {
     EXPECT_EQ(name_of(debug_image(DebugImage{}), 0x250), "");
 }
 
+TEST(DriversPeName, HeadersPresent) {
+    struct Case {
+        const char* what;
+        DebugImage image;
+        uint64_t size;
+        bool present;
+    } cases[] = {
+        {"PE32+", DebugImage{}, 1024, true},
+        {"PE32", with([](DebugImage& d) { d.magic = 0x10b; }), 1024, true},
+        {"other magic", with([](DebugImage& d) { d.magic = 0x107; }), 1024, false},
+        {"signature past the end", with([](DebugImage& d) { d.e_lfanew = 0x3f0; }), 1024, false},
+        {"header cut", DebugImage{}, 0x80 + 25, false},
+        {"header whole", DebugImage{}, 0x80 + 26, true},
+        {"too short for MZ", DebugImage{}, 0x3f, false},
+    };
+    for (const Case& c : cases) {
+        auto image = debug_image(c.image);
+        EXPECT_EQ(pe_headers_present(image.data(), c.size), c.present) << c.what;
+    }
+    auto image = debug_image(DebugImage{});
+    image[1] = 'X';
+    EXPECT_FALSE(pe_headers_present(image.data(), image.size()));
+}
+
 TEST(DriversPeName, LongNamesAreCut) {
     DebugImage d;
     d.path = "c:\\" + std::string(100, 'N') + ".pdb";
