@@ -107,7 +107,7 @@ efi::Status EFIAPI binding_stop(efi::DriverBinding* self, efi::Handle controller
 efi::Status EFIAPI get_driver_name(efi::ComponentName* self, const char* language, efi::Char16** name) {
     SimDriver& d = owner(self);
     if (!name || !listed(d.spec.languages, language)) return efi::kUnsupported;
-    *name = d.name16.data();
+    *name = d.spec.name_terminated ? d.name16.data() : d.bare_name.data();
     return efi::kSuccess;
 }
 
@@ -170,6 +170,7 @@ SimDriver& add_driver(SimFirmware& fw, const DriverSpec& spec, efi::Handle image
     SimDriver& r = *d;
     r.spec = spec;
     r.name16.assign(spec.name.begin(), spec.name.end());
+    r.bare_name.assign(spec.name.begin(), spec.name.end());
     r.binding = {{binding_supported, binding_start, binding_stop, spec.version, nullptr, nullptr}, &r};
     r.names = {{get_driver_name, get_controller_name, r.spec.languages.c_str()}, &r};
     r.configuration = {{set_options, options_valid, force_defaults, r.spec.languages.c_str()}, &r};

@@ -15,6 +15,7 @@ namespace sim {
 
 struct DriverSpec {
     std::string name = "Sim Driver";  // empty: no component name protocol
+    bool name_terminated = true;      // false: the name's units are not followed by a NUL
     bool name2 = true;                // ComponentName2; false: ComponentName
     std::string languages = "en";     // SupportedLanguages
     uint32_t version = 0x10;
@@ -53,6 +54,7 @@ struct SimDriver {
     DriverProtocol<efi::DriverDiagnostics2> diagnostics{};
     efi::LoadedImage loaded{};
     std::u16string name16;
+    std::vector<char16_t> bare_name;  // the name without a NUL after it
     std::map<efi::Handle, std::u16string> controller_names;
     std::vector<efi::Handle> children;
     std::vector<std::vector<uint8_t>> child_paths;

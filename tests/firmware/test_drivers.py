@@ -5,7 +5,7 @@ its drivers BY_DRIVER, gone after disconnect and back after connect and reconnec
 reconnect -r followed by ls and a redirection; load over a folder holding an application
 and testdrv.efi (the application refused, the driver started), drvcfg and drvdiag
 reaching testdrv with the arguments given, and unload of testdrv after its prompt.
-Under Secure Boot (the snakeoil OVMF) an unsigned testdrv gets the Secure Boot message, a
+disconnect -r leaves a console that still answers. Under Secure Boot (the snakeoil OVMF) an unsigned testdrv gets the Secure Boot message, a
 corrupt file its status text, and a signed testdrv starts."""
 
 import os
@@ -147,6 +147,11 @@ def check_drivers(efi_dir: str) -> None:
         out = m.since(mark)
         expect("Unload - Handle [%s] Result Success." % drv in out, out)
         expect("TARN Test Driver" not in run(m, "drivers"), "testdrv still listed")
+        # Everything disconnected: the consoles come back and the shell still answers.
+        m.send_line("disconnect -r")
+        m.wait_for("All controllers disconnected (consoles reconnected).", timeout=60)
+        m.send_line("echo still alive")
+        m.wait_for(re.compile(r"\nstill alive\n"), timeout=30)
         # The launcher's volume handle went with reconnect -r, so the run ends at the
         # debug-exit port rather than through the launcher.
         m.send_line("mm 0xf4 0x10 -IO -w 1")

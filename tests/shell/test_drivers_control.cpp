@@ -146,14 +146,21 @@ TEST(DriversControl, LoadWithoutConnectAndUnderSecureBoot) {
     auto r = s.run_captured("load -nc fs0:\\drivers\\b_drv.efi");
     EXPECT_EQ(r.code, 0);
     for (auto& c : s.calls()) EXPECT_NE(c.what, "Start");
-    s.add_file("\\unsigned.efi", "unsigned image");
+    // Refused by Secure Boot: an image gets the Secure Boot message, a file without the
+    // headers of one the status text.
+    auto image = debug_image(DebugImage{});
+    const std::string pe(image.begin(), image.end());
+    s.add_file("\\unsigned.efi", pe);
+    s.add_file("\\corrupt.efi", "not an image");
     sim::ImageOptions refused;
     refused.load_status = efi::kSecurityViolation;
     refused.driver = true;
-    s.fw.register_image_buffer(as_bytes("unsigned image"), [](efi::Handle, efi::SystemTable*) { return efi::kSuccess; },
-                               refused);
+    for (const std::string& content : {pe, std::string("not an image")})
+        s.fw.register_image_buffer(as_bytes(content), [](efi::Handle, efi::SystemTable*) { return efi::kSuccess; },
+                                   refused);
     s.expect_failure("load fs0:\\unsigned.efi", 1,
                      "load: fs0:\\unsigned.efi: not allowed by Secure Boot (the driver is not signed by a trusted key)\n");
+    s.expect_failure("load fs0:\\corrupt.efi", 1, "load: fs0:\\corrupt.efi: security violation\n");
 }
 
 TEST(DriversControl, UnloadAnswers) {

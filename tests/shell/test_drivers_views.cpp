@@ -203,6 +203,19 @@ TEST(DriversViews, OpenInfoAndDetails) {
     EXPECT_NE(record.find("\ndevicepath=PciRoot(0x0)/Pci(0x5,0x0)\n"), std::string::npos);
 }
 
+TEST(DriversViews, HugeAndUnterminatedNamesAreBounded) {
+    DriverShell s;
+    sim::DriverSpec huge;
+    huge.name = std::string(300, 'H');
+    huge.name_terminated = false;  // 300 units and no NUL: the reader stops at 256
+    auto& h = s.driver(huge);
+    auto row = line_of(s.output("drivers"), std::string(3 - hex(h.handle).size(), ' ') + hex(h.handle));
+    EXPECT_NE(row.find(std::string(34, 'H') + "~"), std::string::npos) << row;
+    auto details = s.output("dh " + hex(h.handle));
+    EXPECT_NE(details.find("  Name: " + std::string(256, 'H') + "\n"), std::string::npos);
+    EXPECT_EQ(details.find(std::string(257, 'H')), std::string::npos);
+}
+
 TEST(DriversViews, LanguageChoiceReachesTheDriver) {
     DriverShell s;
     sim::DriverSpec spec;
