@@ -203,6 +203,53 @@ TEST(DriversViews, OpenInfoAndDetails) {
     EXPECT_NE(record.find("\ndevicepath=PciRoot(0x0)/Pci(0x5,0x0)\n"), std::string::npos);
 }
 
+// A firmware volume whose ReadSection gives the UI section of one file.
+const efi::Guid kFileName = {0x1234abcd, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+int g_read_sections = 0;
+
+efi::Status EFIAPI read_ui_section(efi::FirmwareVolume2*, const efi::Guid* name, uint8_t type, uint64_t instance,
+                                   void** buffer, uint64_t* size, uint32_t* authentication) {
+    g_read_sections++;
+    if (!(*name == kFileName) || type != efi::kSectionUserInterface || instance != 0) return efi::kNotFound;
+    static const char16_t kText[] = u"FromVolumeDxe";
+    void* block = sim::SimFirmware::current()->allocate_pool(sizeof kText);
+    memcpy(block, kText, sizeof kText);
+    *buffer = block;
+    *size = sizeof kText;
+    *authentication = 0;
+    return efi::kSuccess;
+}
+
+TEST(DriversViews, ImageNamesFromTheFirmwareVolumeAndTheFilePath) {
+    DriverShell s;
+    efi::FirmwareVolume2 fv{};
+    fv.read_section = read_ui_section;
+    efi::Handle volume = s.fw.handles().install_new(efi::kFirmwareVolume2ProtocolGuid, &fv);
+    // A file-path node list: a firmware-file node naming kFileName, then the end.
+    uint8_t path[24] = {efi::kMediaDevicePath, efi::kMediaFirmwareFileSubType, 20, 0};
+    memcpy(path + 4, &kFileName, sizeof kFileName);
+    const uint8_t end[4] = {efi::kEndDevicePath, efi::kEndEntireSubType, 4, 0};
+    memcpy(path + 20, end, 4);
+    auto image = debug_image(DebugImage{});
+    image[0] = 'X';  // no debug name: the volume's name is next
+    efi::LoadedImage li{};
+    li.device_handle = volume;
+    li.file_path = reinterpret_cast<efi::DevicePath*>(path);
+    li.image_base = image.data();
+    li.image_size = image.size();
+    li.image_code_type = efi::kBootServicesCode;
+    efi::Handle h = s.fw.handles().install_new(efi::kLoadedImageProtocolGuid, &li);
+    s.output("dh");
+    EXPECT_NE(s.output("dh " + hex(h)).find("      Name: FromVolumeDxe  File: "), std::string::npos);
+    EXPECT_GT(g_read_sections, 0);
+    // Without the volume the file path's text is the name.
+    li.device_handle = nullptr;
+    auto details = s.output("dh " + hex(h));
+    EXPECT_NE(details.find("      Name: Path(4,6,CDAB3412111122220102030405060708)  File: Path(4,6,"),
+              std::string::npos)
+        << details;
+}
+
 TEST(DriversViews, HugeAndUnterminatedNamesAreBounded) {
     DriverShell s;
     sim::DriverSpec huge;
