@@ -658,8 +658,9 @@ efi::Status EFIAPI bs_load_image(efi::Boolean, efi::Handle parent, efi::DevicePa
     }
     li.image_base = rec->image_bytes.data();
     li.image_size = rec->image_bytes.size();
-    li.image_code_type = efi::kLoaderCode;
-    li.image_data_type = efi::kLoaderData;
+    // A driver's image is boot-services code, as the firmware marks a driver subsystem.
+    li.image_code_type = reg->options.driver ? efi::kBootServicesCode : efi::kLoaderCode;
+    li.image_data_type = reg->options.driver ? efi::kBootServicesData : efi::kLoaderData;
     efi::Handle h = nullptr;
     if (s.handles.install(&h, efi::kLoadedImageProtocolGuid, &rec->loaded) != efi::kSuccess)
         return efi::kOutOfResources;

@@ -3,6 +3,7 @@
 #include "basic/engine.h"
 #include "basic/functions.h"
 #include "drivers/handle_table.h"
+#include "drivers/protocol_names.h"
 #include "fs/volumes.h"
 #include "platform/secure_boot.h"
 #include "runtime/exit.h"
@@ -26,6 +27,7 @@ void reset_tarn_state() {
     tarn::set_exit_hook(nullptr);
     tarn::reset_fs_state();
     tarn::reset_handle_table();
+    tarn::reset_protocol_names();
     tarn::reset_registry();
     tarn::reset_function_registry();
     tarn::reset_basic_state();

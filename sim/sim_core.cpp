@@ -402,15 +402,17 @@ efi::Status EFIAPI bs_install_configuration_table(const efi::Guid* guid, void* t
     return current_impl().owner->install_configuration_table(*guid, table);
 }
 
-efi::Status EFIAPI bs_connect_controller(efi::Handle controller, efi::Handle*, efi::DevicePath*,
-                                         efi::Boolean) {
+efi::Status EFIAPI bs_connect_controller(efi::Handle controller, efi::Handle* drivers,
+                                         efi::DevicePath* remaining, efi::Boolean recursive) {
     if (!im().handles.is_valid(controller)) return efi::kInvalidParameter;
-    return efi::kNotFound;  // no drivers in the simulation
+    // Drivers are the Driver Binding protocols installed (sim/drivers.cpp); with none
+    // nothing starts and the answer is kNotFound.
+    return connect_drivers(*current_impl().owner, controller, drivers, remaining, recursive != 0);
 }
 
-efi::Status EFIAPI bs_disconnect_controller(efi::Handle controller, efi::Handle, efi::Handle) {
+efi::Status EFIAPI bs_disconnect_controller(efi::Handle controller, efi::Handle driver, efi::Handle child) {
     if (!im().handles.is_valid(controller)) return efi::kInvalidParameter;
-    return efi::kSuccess;
+    return disconnect_drivers(*current_impl().owner, controller, driver, child);
 }
 
 efi::Status EFIAPI bs_exit_boot_services(efi::Handle, uint64_t) { return efi::kInvalidParameter; }

@@ -15,6 +15,13 @@ void remove_variable_store(SimFirmware& fw);
 void install_storage(SimFirmware& fw);
 void remove_storage(SimFirmware& fw);
 
+// sim/drivers.cpp: ConnectController and DisconnectController over the Driver Binding
+// protocols installed in the handle database.
+efi::Status connect_drivers(SimFirmware& fw, efi::Handle controller, efi::Handle* drivers,
+                            efi::DevicePath* remaining, bool recursive);
+efi::Status disconnect_drivers(SimFirmware& fw, efi::Handle controller, efi::Handle driver,
+                               efi::Handle child);
+
 // Brings every module of the shell back to its start-up state (host tests run many
 // programs in one process). Each module with program-wide state adds its reset here.
 void reset_tarn_state();

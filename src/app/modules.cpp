@@ -6,6 +6,7 @@
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
 #include "compress/compress_commands.h"
+#include "drivers/driver_commands.h"
 #include "hw/hw_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
@@ -28,6 +29,7 @@ void register_modules() {
     register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
     register_boot_module();  // bootmgr, bcfg and the BASIC boot functions
+    register_driver_commands();  // dh, drivers, devices, ..., connect, load, drvcfg, drvdiag
 }
 
 }  // namespace tarn
