@@ -128,7 +128,7 @@ void protocol_text(const efi::Guid& guid, char (&out)[kProtocolTextSize]) {
         return;
     }
     char text[kGuidTextSize];
-    format_guid(guid, text, true);
+    format_guid(guid, text);  // the lower-case text of variable GUIDs
     strlcpy(out, text, kProtocolTextSize);
 }
 

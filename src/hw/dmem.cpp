@@ -1,5 +1,6 @@
 // dmem: dump physical memory, or the system table and configuration tables.
 #include "hw/hw_commands.h"
+#include "drivers/protocol_names.h"
 #include "hw/hw_common.h"
 #include "hw/pci_root_bridge.h"
 #include "hw/phys_memory.h"
@@ -45,8 +46,8 @@ int show_system_table() {
                static_cast<const void*>(st->boot_services));
     for (uint64_t i = 0; i < st->number_of_table_entries && st->configuration_table; i++) {
         const efi::ConfigurationTable& t = st->configuration_table[i];
-        char name[37];
-        guid_text(reinterpret_cast<const uint8_t*>(&t.vendor_guid), name);
+        char name[kProtocolTextSize];
+        protocol_text(t.vendor_guid, name);
         out_printf("  %-36s %p\n", name, t.vendor_table);
     }
     return 0;

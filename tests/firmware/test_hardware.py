@@ -103,6 +103,8 @@ def check_hardware(efi_dir: str) -> None:
         m.wait_for(PROMPT)
         m.send_line("dmem f0000 40 > dmem.txt")
         m.wait_for(PROMPT)
+        m.send_line("dmem > systab.txt")
+        m.wait_for(PROMPT)
         for width, address in MM_READS:
             m.send_line("mm %x -w %d -n" % (address, width))
             m.wait_for(PROMPT)
@@ -148,6 +150,11 @@ def check_hardware(efi_dir: str) -> None:
             expect(theirs is not None and ours is not None, "mm %x: %r / monitor %r" % (address, ours, shown))
             expect(int(theirs.group(1), 16) == int(ours.group(1), 16),
                    "mm %x -w %d shows %s, xp %s" % (address, width, ours.group(1), theirs.group(1)))
+
+        # dmem names the configuration tables OVMF installs
+        systab = m.read_file("\\systab.txt").decode("latin-1")
+        for name in ("AcpiTable20", "AcpiTable10", "SmbiosTable"):
+            expect(re.search(r"^  %s +0x[0-9a-f]+\r?$" % name, systab, re.M), "dmem: no %s in\n%s" % (name, systab))
 
         # dmem against xp
         monitor_bytes = [int(v, 16) for v in

@@ -68,7 +68,7 @@ TEST(DriversViews, ProtocolFilterByNameGuidAndRunTimeName) {
     const efi::Guid odd = {0xabcdef01, 0x2345, 0x6789, {1, 2, 3, 4, 5, 6, 7, 8}};
     efi::Handle h = s.fw.handles().install_new(odd, &s);
     EXPECT_EQ(line_of(s.output("dh"), hex(h).insert(0, 3 - hex(h).size(), ' ') + ":"),
-              hex(h).insert(0, 3 - hex(h).size(), ' ') + ": ABCDEF01-2345-6789-0102-030405060708");
+              hex(h).insert(0, 3 - hex(h).size(), ' ') + ": abcdef01-2345-6789-0102-030405060708");
 }
 
 TEST(DriversViews, BadHandleNumbers) {

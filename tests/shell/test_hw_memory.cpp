@@ -120,17 +120,23 @@ TEST(HwDmem, SizesAndMissingMemory) {
 
 TEST(HwDmem, SystemTable) {
     CommandShell s;
-    static uint8_t table[4];
-    const efi::Guid guid{0x8868e871, 0xe4f1, 0x11d3, {0xbc, 0x22, 0x00, 0x80, 0xc7, 0x3c, 0x88, 0x81}};
-    ASSERT_EQ(s.fw.install_configuration_table(guid, table), efi::kSuccess);
+    // A table the name registry knows is shown by name, any other by its GUID text.
+    static uint8_t acpi[4], other[4];
+    const efi::Guid acpi20{0x8868e871, 0xe4f1, 0x11d3, {0xbc, 0x22, 0x00, 0x80, 0xc7, 0x3c, 0x88, 0x81}};
+    const efi::Guid unnamed{0x01234567, 0x89ab, 0xcdef, {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef}};
+    ASSERT_EQ(s.fw.install_configuration_table(acpi20, acpi), efi::kSuccess);
+    ASSERT_EQ(s.fw.install_configuration_table(unnamed, other), efi::kSuccess);
     auto r = s.run("dmem");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("EFI system table at 0x", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\n  FirmwareVendor 0x"), std::string::npos) << r.out;
-    char line[80];
-    std::snprintf(line, sizeof line, "  %-36s %p\n", "8868e871-e4f1-11d3-bc22-0080c73c8881",
-                  static_cast<void*>(table));
-    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    const struct { const char* name; void* table; } rows[] = {
+        {"AcpiTable20", acpi}, {"01234567-89ab-cdef-0123-456789abcdef", other}};
+    for (const auto& row : rows) {
+        char line[80];
+        std::snprintf(line, sizeof line, "  %-36s %p\n", row.name, row.table);
+        EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    }
 }
 
 TEST(HwMm, MemoryReadsAndWrites) {

@@ -70,7 +70,7 @@ TEST(DriversProtocolNames, LookupsBothWays) {
         EXPECT_EQ(name ? std::string(name) : "", c.name ? c.name : "") << c.typed;
         char text[kProtocolTextSize];
         protocol_text(g, text);
-        EXPECT_EQ(std::string(text), c.name ? std::string(c.name) : "12345678-1234-1234-1234-123456789ABC");
+        EXPECT_EQ(std::string(text), c.name ? std::string(c.name) : "12345678-1234-1234-1234-123456789abc");
     }
 }
 
