@@ -6,6 +6,7 @@
 #include "commands/files/text_commands.h"
 #include "compress/compress_commands.h"
 #include "hw/hw_commands.h"
+#include "images/images.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
 #include "vars/vars_module.h"
@@ -26,6 +27,7 @@ void register_modules() {
     register_alias_command();
     register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
+    register_images_module();  // the runner of EFI applications
 }
 
 }  // namespace tarn
