@@ -5,6 +5,7 @@
 #include "fs/paths.h"
 #include "images/console_hook.h"
 #include "images/shell_files.h"
+#include "images/shell_protocol.h"
 #include "platform/secure_boot.h"
 #include "runtime/console.h"
 #include "runtime/firmware.h"
@@ -190,6 +191,7 @@ int run_image(const char* path, int count, char** vector) {
 void register_images_module() { set_image_runner(run_image); }
 
 void reset_images_state() {
+    uninstall_shell_protocol();
     reset_console_hook();
     reset_shell_files();
 }

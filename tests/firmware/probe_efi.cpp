@@ -13,10 +13,14 @@
 //     clear        clear the screen and set a white-on-red attribute first
 //     status=N     end with the error status N (decimal), else success
 //     data=TEXT    pass TEXT as exit data (through Exit)
+//     shell        call the Shell protocol: print "probe: shell root R cwd [DIR] major M
+//                  minor N", then Execute "echo from the probe" and print
+//                  "probe: execute STATUS" (hexadecimal)
 //
 // It uses only the UEFI definitions in src/uefi, not the shell's runtime.
 #include "uefi/guids.h"
 #include "uefi/protocols.h"
+#include "uefi/shell.h"
 #include "uefi/tables.h"
 
 using namespace tarn::efi;
@@ -93,6 +97,7 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
     uint64_t status_code = 0;
     const Char16* data = nullptr;
     bool clear = false;
+    bool shell = false;
     for (uint64_t i = 1; sp && i < sp->argc; i++) {
         const Char16* a = sp->argv[i];
         if (starts_with(a, "status=")) {
@@ -102,6 +107,8 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
             data = a + 5;
         } else if (starts_with(a, "clear") && a[5] == 0) {
             clear = true;
+        } else if (starts_with(a, "shell") && a[5] == 0) {
+            shell = true;
         }
     }
     if (clear) {
@@ -150,6 +157,30 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
         out->write(out, &size, text);
     }
     if (clear) st->con_out->set_attribute(st->con_out, 0x07);
+    ShellProtocol* sh = nullptr;
+    if (shell && bs->locate_protocol(&kShellProtocolGuid, nullptr, reinterpret_cast<void**>(&sh)) == kSuccess) {
+        line = Line{};
+        line.add("probe: shell root ");
+        line.add_number(sh->is_root_shell());
+        line.add(" cwd [");
+        line.add(sh->get_cur_dir(nullptr), kMaxLine);
+        line.add("] major ");
+        line.add_number(sh->major_version);
+        line.add(" minor ");
+        line.add_number(sh->minor_version);
+        print(st, line);
+        Char16 command[] = u"echo from the probe";
+        Status code = 1;
+        sh->execute(&image, command, nullptr, &code);
+        line = Line{};
+        line.add("probe: execute ");
+        line.add_number(code);
+        print(st, line);
+    } else if (shell) {
+        line = Line{};
+        line.add("probe: no shell protocol");
+        print(st, line);
+    }
 
     Status status = status_code ? (kErrorBit | status_code) : kSuccess;
     if (data) {

@@ -60,6 +60,13 @@ def started_from_the_prompt(efi_dir):
         m.wait_for("0x0\n")
         m.wait_for(PROMPT)
 
+        # The Shell protocol from the probe: root shell, current directory, Execute.
+        m.send_line("probe.efi shell")
+        m.wait_for("probe: shell root 1 cwd [fs0:\\] major 2 minor 2\n")
+        m.wait_for("from the probe\n")
+        m.wait_for("probe: execute 0\n")
+        m.wait_for(PROMPT)
+
         # Not an image the firmware can load.
         m.send_line("echo text > fs0:\\fake.efi")
         m.wait_for(PROMPT)
