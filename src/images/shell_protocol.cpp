@@ -200,7 +200,100 @@ efi::DevicePath* EFIAPI sp_get_device_path_from_file_path(const efi::Char16* pat
     efi::DevicePath* dp = nullptr;
     if (!resolved || file_device_path(resolved.get(), &dp) != kOk) return nullptr;
     Owned<efi::DevicePath> owned(dp);
-    return pool_copy<efi::DevicePath>(dp, fs_detail::device_path_length(dp));
+    uint64_t length = fs_detail::device_path_length(dp);
+    return length ? pool_copy<efi::DevicePath>(dp, length + sizeof(efi::DevicePath)) : nullptr;
+}
+
+efi::DevicePath* volume_device_path(int index) {
+    void* p = nullptr;
+    efi::Handle h = volume_handle(index);
+    if (!h || boot_services()->handle_protocol(h, &efi::kDevicePathProtocolGuid, &p) != efi::kSuccess) return nullptr;
+    return static_cast<efi::DevicePath*>(p);
+}
+
+// The volume whose device path (without its end node) begins path; its length in *prefix.
+int volume_of_device_path(const efi::DevicePath* path, uint64_t* prefix) {
+    uint64_t total = fs_detail::device_path_length(path);
+    if (!path || (total == 0 && path->type != efi::kEndDevicePath)) return -1;
+    for (int i = 0; i < volume_count(); i++) {
+        efi::DevicePath* own = volume_device_path(i);
+        uint64_t n = fs_detail::device_path_length(own);
+        if (own && n && n <= total && memcmp(own, path, n) == 0) {
+            *prefix = n;
+            return i;
+        }
+    }
+    return -1;
+}
+
+const efi::DevicePath* EFIAPI sp_get_device_path_from_map(const efi::Char16* mapping) {
+    if (!mapping) return nullptr;
+    Owned<char> name(narrow(mapping));
+    uint64_t n = strlen(name.get());
+    if (n && name.get()[n - 1] == ':') n--;
+    int index = volume_index(name.get(), n);
+    return index < 0 ? nullptr : volume_device_path(index);
+}
+
+const efi::Char16* EFIAPI sp_get_map_from_device_path(efi::DevicePath** device_path) {
+    if (!device_path || !*device_path) return nullptr;
+    uint64_t prefix = 0;
+    int index = volume_of_device_path(*device_path, &prefix);
+    if (index < 0) return nullptr;
+    const char* name = volume_at(index)->name;
+    StringBuffer others;
+    extra_names_of(name, others);
+    Owned<char> text(format_string("%s:%s%s", name, others.length ? ";" : "", others.c_str()));
+    Owned<char> key(format_string("map:%s", name));
+    *device_path = reinterpret_cast<efi::DevicePath*>(reinterpret_cast<uint8_t*>(*device_path) + prefix);
+    return cache_text(key.get(), text.get());
+}
+
+efi::Char16* EFIAPI sp_get_file_path_from_device_path(const efi::DevicePath* path) {
+    uint64_t prefix = 0;
+    int index = volume_of_device_path(path, &prefix);
+    if (index < 0) return nullptr;
+    StringBuffer text;
+    append_format(text, "%s:", volume_at(index)->name);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(path) + prefix;
+    const uint8_t* end = reinterpret_cast<const uint8_t*>(path) + fs_detail::device_path_length(path);
+    bool any = false;
+    while (p + 4 <= end) {
+        uint64_t length = static_cast<uint64_t>(p[2]) | (static_cast<uint64_t>(p[3]) << 8);
+        if (length < 4 || length > static_cast<uint64_t>(end - p)) return nullptr;
+        if (p[0] == efi::kMediaDevicePath && p[1] == efi::kMediaFilePathSubType) {
+            Owned<char> part(fs_detail::bounded_ucs2_to_utf8(reinterpret_cast<const char16_t*>(p + 4), (length - 4) / 2));
+            const char* piece = part.get();
+            bool joined_slash = text.length && text.data[text.length - 1] == '\\';
+            if (any && !joined_slash && piece[0] != '\\') append_char(text, '\\');
+            if (joined_slash && piece[0] == '\\') piece++;
+            append_text(text, piece);
+            any = true;
+        }
+        p += length;
+    }
+    uint64_t units = 0;
+    Owned<char16_t> converted(utf8_to_ucs2(text.c_str(), &units));
+    return pool_copy<efi::Char16>(converted.get(), (units + 1) * 2);
+}
+
+efi::Status EFIAPI sp_open_root_by_handle(efi::Handle device, efi::ShellFileHandle* file) {
+    if (!device || !file) return efi::kInvalidParameter;
+    efi::FileProtocol* root = nullptr;
+    if (fs_detail::open_root(device, &root) != kOk) return efi::kNotFound;
+    int index = volume_of_handle(device);
+    Owned<char> path(index >= 0 ? format_string("%s:\\", volume_at(index)->name) : xstrdup(""));
+    *file = wrap_real_file(root, path.get());
+    return efi::kSuccess;
+}
+
+efi::Status EFIAPI sp_open_root(efi::DevicePath* device_path, efi::ShellFileHandle* file) {
+    if (!device_path || !file) return efi::kInvalidParameter;
+    efi::Handle device = nullptr;
+    efi::DevicePath* rest = device_path;
+    if (boot_services()->locate_device_path(&efi::kSimpleFileSystemProtocolGuid, &rest, &device) != efi::kSuccess)
+        return efi::kNotFound;
+    return sp_open_root_by_handle(device, file);
 }
 
 const efi::Char16* EFIAPI sp_get_cur_dir(const efi::Char16* mapping) {
@@ -373,9 +466,6 @@ efi::Status EFIAPI sp_register_guid_name(const efi::Guid* guid, const efi::Char1
 
 // ---- slots not offered yet: an honest answer
 
-const efi::DevicePath* EFIAPI sp_get_device_path_from_map(const efi::Char16*) { return nullptr; }
-const efi::Char16* EFIAPI sp_get_map_from_device_path(efi::DevicePath**) { return nullptr; }
-efi::Char16* EFIAPI sp_get_file_path_from_device_path(const efi::DevicePath*) { return nullptr; }
 efi::Status EFIAPI sp_set_map(const efi::DevicePath*, const efi::Char16*) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_open_file_list(efi::Char16*, uint64_t, efi::ShellFileInfo**) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_free_file_list(efi::ShellFileInfo**) { return efi::kUnsupported; }
@@ -383,8 +473,6 @@ efi::Status EFIAPI sp_remove_dup(efi::ShellFileInfo**) { return efi::kUnsupporte
 efi::Status EFIAPI sp_get_device_name(efi::Handle, uint32_t, char*, efi::Char16**) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_find_files(const efi::Char16*, efi::ShellFileInfo**) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_find_files_in_dir(efi::ShellFileHandle, efi::ShellFileInfo**) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_open_root(efi::DevicePath*, efi::ShellFileHandle*) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_open_root_by_handle(efi::Handle, efi::ShellFileHandle*) { return efi::kUnsupported; }
 
 constinit efi::ShellProtocol g_protocol = {
     sp_execute, sp_get_env, sp_set_env, sp_get_alias, sp_set_alias, sp_get_help_text,

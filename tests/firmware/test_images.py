@@ -24,7 +24,8 @@ def probe_lines(command_line: str, argv: list[str]) -> list[str]:
 
 def started_from_the_prompt(efi_dir):
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="images",
-                 files={"\\probe.efi": pathlib.Path(os.path.join(efi_dir, "probe.efi"))}) as m:
+                 files={"\\probe.efi": pathlib.Path(os.path.join(efi_dir, "probe.efi")),
+                        "\\nested.tsb": 'RUN "probe.efi shell"\n'}) as m:
         m.wait_boot()
         m.wait_for(PROMPT)
 
@@ -65,6 +66,15 @@ def started_from_the_prompt(efi_dir):
         m.wait_for("probe: shell root 1 cwd [fs0:\\] major 2 minor 2\n")
         m.wait_for("from the probe\n")
         m.wait_for("probe: execute 0\n")
+        m.wait_for(PROMPT)
+
+        # A second TARN started from this one replaces the Shell protocol while it runs
+        # (the probe it starts sees no root shell) and puts this one's back at its exit.
+        m.send_line("tarn.efi fs0:\\nested.tsb")
+        m.wait_for("probe: shell root 0 cwd [fs0:\\] major 2 minor 2\n", timeout=60)
+        m.wait_for(PROMPT)
+        m.send_line("probe.efi shell")
+        m.wait_for("probe: shell root 1 cwd [fs0:\\]")
         m.wait_for(PROMPT)
 
         # Not an image the firmware can load.

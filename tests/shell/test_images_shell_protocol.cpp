@@ -273,3 +273,63 @@ TEST(ImagesShellProtocol, GuidTextsAndBreak) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ImagesShellProtocol, MapsAndDevicePaths) {
+    ShellSetup setup;
+    setup.volumes = 2;
+    CommandShell sh(setup);
+    install_shell_protocol();
+    efi::ShellProtocol* p = shell_protocol();
+    auto* bs = sh.fw.system_table()->boot_services;
+    ASSERT_EQ(set_extra_name("usb", "fs1"), kOk);
+    sh.add_directory("\\dir");
+    sh.add_file("\\dir\\f.txt", "x");
+    struct Row {
+        const char16_t* path;
+        const char* map;
+        const char* back;
+    } rows[] = {
+        {u"fs0:\\dir\\f.txt", "fs0:", "fs0:\\dir\\f.txt"},
+        {u"fs1:\\", "fs1:;usb:", "fs1:\\"},
+        {u"usb:\\a\\b", "fs1:;usb:", "fs1:\\a\\b"},
+    };
+    for (const Row& row : rows) {
+        efi::DevicePath* dp = p->get_device_path_from_file_path(row.path);
+        ASSERT_NE(dp, nullptr) << narrow(row.path);
+        efi::Char16* back = p->get_file_path_from_device_path(dp);
+        EXPECT_EQ(narrow(back), row.back);
+        bs->free_pool(back);
+        efi::DevicePath* cursor = dp;
+        EXPECT_EQ(narrow(p->get_map_from_device_path(&cursor)), row.map);
+        EXPECT_EQ(cursor->type, efi::kMediaDevicePath);  // past the volume, at the file node
+        EXPECT_EQ(cursor->sub_type, efi::kMediaFilePathSubType);
+        efi::ShellFileHandle root = nullptr;
+        EXPECT_EQ(p->open_root(dp, &root), efi::kSuccess);
+        EXPECT_EQ(p->close_file(root), efi::kSuccess);
+        bs->free_pool(dp);
+    }
+    const efi::DevicePath* fs0 = p->get_device_path_from_map(u"fs0:");
+    ASSERT_NE(fs0, nullptr);
+    efi::DevicePath* cursor = const_cast<efi::DevicePath*>(fs0);
+    EXPECT_EQ(narrow(p->get_map_from_device_path(&cursor)), "fs0:");
+    EXPECT_EQ(cursor->type, efi::kEndDevicePath);
+    EXPECT_EQ(p->get_device_path_from_map(u"USB"), p->get_device_path_from_map(u"fs1"));
+    EXPECT_EQ(p->get_device_path_from_map(u"fs9:"), nullptr);
+    // A node shorter than its header is no path at all.
+    uint8_t broken[] = {4, 4, 2, 0, 0x7f, 0xff, 4, 0};
+    EXPECT_EQ(p->get_file_path_from_device_path(reinterpret_cast<efi::DevicePath*>(broken)), nullptr);
+    efi::DevicePath* broken_cursor = reinterpret_cast<efi::DevicePath*>(broken);
+    EXPECT_EQ(p->get_map_from_device_path(&broken_cursor), nullptr);
+    // The root of a volume by its handle, with the volume's name as its path.
+    efi::ShellFileHandle root = nullptr;
+    ASSERT_EQ(p->open_root_by_handle(volume_handle(1), &root), efi::kSuccess);
+    EXPECT_STREQ(shell_file_of(root)->path, "fs1:\\");
+    efi::ShellFileHandle dir = nullptr;
+    EXPECT_EQ(p->close_file(root), efi::kSuccess);
+    EXPECT_EQ(p->open_root_by_handle(nullptr, &dir), efi::kInvalidParameter);
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+}
+
+}  // namespace
