@@ -442,6 +442,146 @@ efi::Status EFIAPI sp_get_file_size(efi::ShellFileHandle handle, uint64_t* size)
     return efi::kSuccess;
 }
 
+// ---- file lists: circular lists of EFI_SHELL_FILE_INFO in pool memory
+
+void* pool_zeroed(uint64_t size) {
+    void* block = nullptr;
+    if (boot_services()->allocate_pool(efi::kLoaderData, size, &block) != efi::kSuccess) return nullptr;
+    memset(block, 0, size);
+    return block;
+}
+
+efi::Char16* pool_text(const char* utf8) {
+    uint64_t units = 0;
+    Owned<char16_t> converted(utf8_to_ucs2(utf8, &units));
+    return pool_copy<efi::Char16>(converted.get(), (units + 1) * 2);
+}
+
+efi::ShellFileInfo* new_list() {
+    auto* head = static_cast<efi::ShellFileInfo*>(pool_zeroed(sizeof(efi::ShellFileInfo)));
+    if (head) head->link.forward = head->link.back = &head->link;
+    return head;
+}
+
+efi::ShellFileInfo* entry_of(efi::ListEntry* link) { return reinterpret_cast<efi::ShellFileInfo*>(link); }
+
+void free_entry(efi::ShellFileInfo* e) {
+    e->link.back->forward = e->link.forward;
+    e->link.forward->back = e->link.back;
+    if (e->handle) (void)sp_close_file(e->handle);
+    auto* bs = boot_services();
+    if (e->full_name) (void)bs->free_pool(const_cast<efi::Char16*>(e->full_name));
+    if (e->file_name) (void)bs->free_pool(const_cast<efi::Char16*>(e->file_name));
+    if (e->info) (void)bs->free_pool(e->info);
+    (void)bs->free_pool(e);
+}
+
+// Appends an entry; its names are copies, its handle and info are taken over.
+bool append_entry(efi::ShellFileInfo* head, const char* full_name, efi::Status status,
+                  efi::ShellFileHandle handle, efi::FileInfo* info) {
+    auto* e = static_cast<efi::ShellFileInfo*>(pool_zeroed(sizeof(efi::ShellFileInfo)));
+    if (!e) return false;
+    e->status = status;
+    e->full_name = pool_text(full_name);
+    e->file_name = pool_text(base_name(full_name));
+    e->handle = handle;
+    e->info = info;
+    e->link.back = head->link.back;
+    e->link.forward = &head->link;
+    head->link.back->forward = &e->link;
+    head->link.back = &e->link;
+    return e->full_name && e->file_name;
+}
+
+efi::Status EFIAPI sp_open_file_list(efi::Char16* path, uint64_t open_mode, efi::ShellFileInfo** list) {
+    if (!path || !list) return efi::kInvalidParameter;
+    Owned<char> text(narrow(path));
+    Owned<char> resolved(resolve_path(text.get()));
+    if (!resolved) return efi::kNotFound;
+    PathList matches;
+    if (expand_pattern(resolved.get(), matches) != 0) return efi::kOutOfResources;
+    if (matches.count == 0) return efi::kNotFound;
+    if (!*list && !(*list = new_list())) return efi::kOutOfResources;
+    for (uint64_t i = 0; i < matches.count; i++) {
+        efi::ShellFileHandle handle = nullptr;
+        uint64_t units = 0;
+        Owned<char16_t> name(utf8_to_ucs2(matches.items[i], &units));
+        efi::Status s = sp_open_file_by_name(name.get(), &handle, open_mode);
+        efi::FileInfo* info = efi::is_error(s) ? nullptr : sp_get_file_info(handle);
+        if (!append_entry(*list, matches.items[i], s, efi::is_error(s) ? nullptr : handle, info))
+            return efi::kOutOfResources;
+    }
+    return efi::kSuccess;
+}
+
+efi::Status EFIAPI sp_free_file_list(efi::ShellFileInfo** list) {
+    if (!list || !*list) return efi::kInvalidParameter;
+    efi::ShellFileInfo* head = *list;
+    while (head->link.forward != &head->link) free_entry(entry_of(head->link.forward));
+    (void)boot_services()->free_pool(head);
+    *list = nullptr;
+    return efi::kSuccess;
+}
+
+efi::Status EFIAPI sp_remove_dup(efi::ShellFileInfo** list) {
+    if (!list || !*list) return efi::kInvalidParameter;
+    efi::ListEntry* head = &(*list)->link;
+    for (efi::ListEntry* a = head->forward; a != head; a = a->forward) {
+        Owned<char> name_a(narrow(entry_of(a)->full_name));
+        for (efi::ListEntry* b = a->forward; b != head;) {
+            efi::ListEntry* next = b->forward;
+            Owned<char> name_b(narrow(entry_of(b)->full_name));
+            if (equal_nocase(name_a.get(), name_b.get())) free_entry(entry_of(b));
+            b = next;
+        }
+    }
+    return efi::kSuccess;
+}
+
+efi::Status EFIAPI sp_find_files(const efi::Char16* pattern, efi::ShellFileInfo** list) {
+    if (!pattern || !list) return efi::kInvalidParameter;
+    *list = nullptr;
+    uint64_t n = ucs2_length(pattern);
+    Owned<char16_t> copy(xallocate_array<char16_t>(n + 1));
+    memcpy(copy.get(), pattern, n * 2);
+    return sp_open_file_list(copy.get(), efi::kFileModeRead, list);
+}
+
+efi::Status EFIAPI sp_find_files_in_dir(efi::ShellFileHandle dir, efi::ShellFileInfo** list) {
+    ShellFile* f = shell_file_of(dir);
+    if (!f || !list || f->kind != ShellFileKind::kReal) return efi::kInvalidParameter;
+    efi::ShellFileInfo* head = new_list();
+    if (!head) return efi::kOutOfResources;
+    (void)f->wrapped->set_position(f->wrapped, 0);
+    uint64_t capacity = 592;
+    Owned<uint8_t> buffer(static_cast<uint8_t*>(xallocate(capacity)));
+    for (;;) {
+        uint64_t size = capacity;
+        efi::Status s = f->wrapped->read(f->wrapped, &size, buffer.get());
+        if (s == efi::kBufferTooSmall && size > capacity) {
+            capacity = size;
+            buffer = Owned<uint8_t>(static_cast<uint8_t*>(xallocate(capacity)));
+            continue;
+        }
+        if (efi::is_error(s)) {
+            sp_free_file_list(&head);
+            return s;
+        }
+        if (size == 0) break;
+        if (size < efi::kFileInfoNameOffset + 2) continue;
+        auto* info = reinterpret_cast<efi::FileInfo*>(buffer.get());
+        Owned<char> name(fs_detail::bounded_ucs2_to_utf8(info->file_name, (size - efi::kFileInfoNameOffset) / 2));
+        Owned<char> full(join_path(f->path, name.get()));
+        efi::FileInfo* copy = pool_copy<efi::FileInfo>(info, size);
+        if (!append_entry(head, full.get(), efi::kSuccess, nullptr, copy)) {
+            sp_free_file_list(&head);
+            return efi::kOutOfResources;
+        }
+    }
+    *list = head;
+    return efi::kSuccess;
+}
+
 // ---- GUID names (the GUID text until a name table is reachable)
 
 efi::Status EFIAPI sp_get_guid_name(const efi::Guid* guid, const efi::Char16** name) {
@@ -467,12 +607,7 @@ efi::Status EFIAPI sp_register_guid_name(const efi::Guid* guid, const efi::Char1
 // ---- slots not offered yet: an honest answer
 
 efi::Status EFIAPI sp_set_map(const efi::DevicePath*, const efi::Char16*) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_open_file_list(efi::Char16*, uint64_t, efi::ShellFileInfo**) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_free_file_list(efi::ShellFileInfo**) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_remove_dup(efi::ShellFileInfo**) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_get_device_name(efi::Handle, uint32_t, char*, efi::Char16**) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_find_files(const efi::Char16*, efi::ShellFileInfo**) { return efi::kUnsupported; }
-efi::Status EFIAPI sp_find_files_in_dir(efi::ShellFileHandle, efi::ShellFileInfo**) { return efi::kUnsupported; }
 
 constinit efi::ShellProtocol g_protocol = {
     sp_execute, sp_get_env, sp_set_env, sp_get_alias, sp_set_alias, sp_get_help_text,

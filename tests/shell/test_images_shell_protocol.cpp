@@ -333,3 +333,67 @@ TEST(ImagesShellProtocol, MapsAndDevicePaths) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> names_in(efi::ShellFileInfo* list, bool full) {
+    std::vector<std::string> out;
+    if (!list) return out;
+    for (efi::ListEntry* e = list->link.forward; e != &list->link; e = e->forward) {
+        auto* entry = reinterpret_cast<efi::ShellFileInfo*>(e);
+        out.push_back(narrow(full ? entry->full_name : entry->file_name));
+    }
+    return out;
+}
+
+TEST(ImagesShellProtocol, FileLists) {
+    CommandShell sh;
+    install_shell_protocol();
+    efi::ShellProtocol* p = shell_protocol();
+    const int64_t blocks = sh.fw.outstanding_allocations();
+    sh.add_directory("\\d");
+    sh.add_file("\\d\\a.txt", "1");
+    sh.add_file("\\d\\B.txt", "22");
+    sh.add_file("\\d\\c.log", "333");
+    efi::ShellFileInfo* list = nullptr;
+    char16_t pattern[] = u"fs0:\\d\\*.txt";
+    ASSERT_EQ(p->open_file_list(pattern, efi::kFileModeRead, &list), efi::kSuccess);
+    EXPECT_EQ(names_in(list, true), (std::vector<std::string>{"fs0:\\d\\a.txt", "fs0:\\d\\B.txt"}));
+    EXPECT_EQ(names_in(list, false), (std::vector<std::string>{"a.txt", "B.txt"}));
+    // Appending the same matches again, then removing the duplicates.
+    char16_t upper[] = u"FS0:\\D\\*.TXT";
+    ASSERT_EQ(p->open_file_list(upper, efi::kFileModeRead, &list), efi::kSuccess);
+    EXPECT_EQ(names_in(list, true).size(), 4u);
+    EXPECT_EQ(p->remove_dup_in_file_list(&list), efi::kSuccess);
+    EXPECT_EQ(names_in(list, false), (std::vector<std::string>{"a.txt", "B.txt"}));
+    auto* second = reinterpret_cast<efi::ShellFileInfo*>(list->link.forward->forward);
+    ASSERT_NE(second->info, nullptr);
+    EXPECT_EQ(second->info->file_size, 2u);
+    uint64_t size = 0;
+    EXPECT_EQ(p->get_file_size(second->handle, &size), efi::kSuccess);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(p->free_file_list(&list), efi::kSuccess);
+    EXPECT_EQ(list, nullptr);
+    char16_t none[] = u"fs0:\\d\\*.none";
+    EXPECT_EQ(p->open_file_list(none, efi::kFileModeRead, &list), efi::kNotFound);
+    EXPECT_EQ(p->find_files(u"fs0:\\d\\*.log", &list), efi::kSuccess);
+    EXPECT_EQ(names_in(list, false), std::vector<std::string>{"c.log"});
+    EXPECT_EQ(p->free_file_list(&list), efi::kSuccess);
+
+    // Every entry of a directory, with full names from the directory's path.
+    efi::ShellFileHandle dir = nullptr;
+    ASSERT_EQ(p->open_file_by_name(u"fs0:\\d", &dir, efi::kFileModeRead), efi::kSuccess);
+    ASSERT_EQ(p->find_files_in_dir(dir, &list), efi::kSuccess);
+    std::vector<std::string> found = names_in(list, true);
+    for (const char* want : {"fs0:\\d\\a.txt", "fs0:\\d\\B.txt", "fs0:\\d\\c.log"})
+        EXPECT_NE(std::find(found.begin(), found.end(), want), found.end()) << want;
+    EXPECT_EQ(p->free_file_list(&list), efi::kSuccess);
+    EXPECT_EQ(p->close_file(dir), efi::kSuccess);
+    EXPECT_EQ(p->free_file_list(nullptr), efi::kInvalidParameter);
+    EXPECT_EQ(p->find_files_in_dir(nullptr, &list), efi::kInvalidParameter);
+    EXPECT_EQ(sim::open_file_count(sh.fw), 0);
+    uninstall_shell_protocol();
+    EXPECT_EQ(sh.fw.outstanding_allocations(), blocks) << "lists give back every pool block";
+}
+
+}  // namespace
