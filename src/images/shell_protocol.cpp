@@ -277,6 +277,21 @@ efi::Char16* EFIAPI sp_get_file_path_from_device_path(const efi::DevicePath* pat
     return pool_copy<efi::Char16>(converted.get(), (units + 1) * 2);
 }
 
+efi::Status EFIAPI sp_set_map(const efi::DevicePath* device_path, const efi::Char16* mapping) {
+    if (!mapping) return efi::kInvalidParameter;
+    Owned<char> name(narrow(mapping));
+    uint64_t n = strlen(name.get());
+    if (n && name.get()[n - 1] == ':') name.get()[--n] = '\0';
+    if (!device_path) return set_extra_name(name.get(), nullptr) == kOk ? efi::kSuccess : efi::kAccessDenied;
+    efi::Handle device = nullptr;
+    efi::DevicePath* rest = const_cast<efi::DevicePath*>(device_path);
+    if (boot_services()->locate_device_path(&efi::kSimpleFileSystemProtocolGuid, &rest, &device) != efi::kSuccess)
+        return efi::kUnsupported;
+    int index = volume_of_handle(device);
+    if (index < 0) return efi::kUnsupported;
+    return set_extra_name(name.get(), volume_at(index)->name) == kOk ? efi::kSuccess : efi::kAccessDenied;
+}
+
 efi::Status EFIAPI sp_open_root_by_handle(efi::Handle device, efi::ShellFileHandle* file) {
     if (!device || !file) return efi::kInvalidParameter;
     efi::FileProtocol* root = nullptr;
@@ -606,7 +621,6 @@ efi::Status EFIAPI sp_register_guid_name(const efi::Guid* guid, const efi::Char1
 
 // ---- slots not offered yet: an honest answer
 
-efi::Status EFIAPI sp_set_map(const efi::DevicePath*, const efi::Char16*) { return efi::kUnsupported; }
 efi::Status EFIAPI sp_get_device_name(efi::Handle, uint32_t, char*, efi::Char16**) { return efi::kUnsupported; }
 
 constinit efi::ShellProtocol g_protocol = {

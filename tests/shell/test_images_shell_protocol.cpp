@@ -317,6 +317,14 @@ TEST(ImagesShellProtocol, MapsAndDevicePaths) {
     EXPECT_EQ(cursor->type, efi::kEndDevicePath);
     EXPECT_EQ(p->get_device_path_from_map(u"USB"), p->get_device_path_from_map(u"fs1"));
     EXPECT_EQ(p->get_device_path_from_map(u"fs9:"), nullptr);
+    // Map names given and taken through the protocol.
+    EXPECT_EQ(p->set_map(fs0, u"stick:"), efi::kSuccess);
+    EXPECT_EQ(p->get_device_path_from_map(u"stick"), fs0);
+    EXPECT_EQ(p->set_map(fs0, u"fs1"), efi::kAccessDenied);  // a volume's own name
+    EXPECT_EQ(p->set_map(nullptr, u"stick:"), efi::kSuccess);
+    EXPECT_EQ(p->get_device_path_from_map(u"stick"), nullptr);
+    uint8_t end_only[] = {0x7f, 0xff, 4, 0};
+    EXPECT_EQ(p->set_map(reinterpret_cast<efi::DevicePath*>(end_only), u"x"), efi::kUnsupported);
     // A node shorter than its header is no path at all.
     uint8_t broken[] = {4, 4, 2, 0, 0x7f, 0xff, 4, 0};
     EXPECT_EQ(p->get_file_path_from_device_path(reinterpret_cast<efi::DevicePath*>(broken)), nullptr);
