@@ -5,6 +5,7 @@
 #include "drivers/handle_table.h"
 #include "drivers/protocol_names.h"
 #include "fs/volumes.h"
+#include "images/images.h"
 #include "platform/secure_boot.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
@@ -37,6 +38,7 @@ void reset_tarn_state() {
     tarn::reset_history_state();
     tarn::reset_session_state();
     tarn::reset_secure_boot_state();
+    tarn::reset_images_state();
     tarn::reset_firmware();
 }
 

@@ -32,6 +32,7 @@ FOLDER_RANK = {
     "basic": 4,
     "commands": 5, "editors": 5, "compress": 5, "boot": 5, "vars": 5, "drivers": 5,
     "hw": 5, "net": 5, "platform": 5,
+    "images": 5,
     "app": 6,
 }
 # Files (without extension) that sit below the rest of their folder.

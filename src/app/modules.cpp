@@ -8,6 +8,7 @@
 #include "compress/compress_commands.h"
 #include "drivers/driver_commands.h"
 #include "hw/hw_commands.h"
+#include "images/images.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
 #include "vars/vars_module.h"
@@ -30,6 +31,7 @@ void register_modules() {
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
     register_boot_module();  // bootmgr, bcfg and the BASIC boot functions
     register_driver_commands();  // dh, drivers, devices, ..., connect, load, drvcfg, drvdiag
+    register_images_module();  // the runner of EFI applications
 }
 
 }  // namespace tarn

@@ -15,6 +15,7 @@ namespace {
 constexpr uint64_t kFlushUnits = 252;
 
 efi::SimpleTextOutput* con_out() {
+    if (firmware().console_out) return firmware().console_out;
     auto* st = firmware().system_table;
     return st ? st->con_out : nullptr;
 }

@@ -13,6 +13,8 @@ struct FirmwareContext {
     efi::RuntimeServices* runtime = nullptr;
     efi::LoadedImage* loaded_image = nullptr;
     efi::SimpleTextInputEx* con_in_ex = nullptr;
+    // The real console output while started images see a hooked ConOut in the system table.
+    efi::SimpleTextOutput* console_out = nullptr;
     int32_t saved_attribute = 7;  // console attribute at start-up
     int64_t saved_mode = -1;      // text mode to restore at exit, -1 for none
     uint64_t ticks_per_ms = 1;
