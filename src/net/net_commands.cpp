@@ -1,0 +1,10 @@
+#include "net/net_commands.h"
+
+namespace tarn {
+
+void register_net_commands() {
+    register_ifconfig_command();
+    register_ping_command();
+}
+
+}  // namespace tarn

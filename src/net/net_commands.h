@@ -1,0 +1,13 @@
+// The network commands.
+#pragma once
+
+namespace tarn {
+
+// Registers every command of the network module.
+void register_net_commands();
+
+// One routine per command file.
+void register_ifconfig_command();
+void register_ping_command();
+
+}  // namespace tarn
