@@ -22,6 +22,7 @@ struct NicSetup {
     std::vector<uint8_t> mac = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56};
     enum class Media { kPresent, kDisconnected, kNone } media = Media::kPresent;
     bool ip4_service = true;     // an IP4 service binding on the handle
+    bool mtftp4_service = true;  // an MTFTP4 service binding on the handle
 };
 
 class FakeNic {
@@ -57,6 +58,18 @@ public:
     tarn::efi::Status transmit_completion = 0;  // the status the token completes with
     tarn::efi::Status configure_status = 0;
     tarn::efi::Status create_child_status = 0;
+
+    // ---- TFTP: the server's files; the size it announces (the real one unless
+    // tftp_announced is set; none when tftp_tsize is false); a transfer takes
+    // tftp_duration_us and completes with tftp_read_status unless that is 0.
+    std::map<std::string, std::string> tftp_files;
+    bool tftp_tsize = true;
+    int64_t tftp_announced = -1;
+    uint64_t tftp_duration_us = 0;
+    tarn::efi::Status tftp_read_status = 0;
+    tarn::efi::Status tftp_configure_status = 0;
+    std::vector<std::string> tftp_requests;  // "info NAME opt=value ...", "read NAME ..."
+    int tftp_children_created = 0, tftp_children_destroyed = 0;
 
     // ---- what happened
     std::vector<std::string> log;                // "set policy 0", "set manual ...", ...

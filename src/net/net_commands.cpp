@@ -5,6 +5,7 @@ namespace tarn {
 void register_net_commands() {
     register_ifconfig_command();
     register_ping_command();
+    register_tftp_command();
 }
 
 }  // namespace tarn

@@ -9,5 +9,6 @@ void register_net_commands();
 // One routine per command file.
 void register_ifconfig_command();
 void register_ping_command();
+void register_tftp_command();
 
 }  // namespace tarn

@@ -219,4 +219,59 @@ struct SimpleNetwork {
 };
 static_assert(offsetof(SimpleNetwork, mode) == 120);
 
+// ---- MTFTP4
+
+struct Mtftp4ConfigData {
+    Boolean use_default_setting;
+    Ipv4Address station_ip;
+    Ipv4Address subnet_mask;
+    uint16_t local_port;
+    Ipv4Address gateway_ip;
+    Ipv4Address server_ip;
+    uint16_t initial_server_port;
+    uint16_t try_count;
+    uint16_t timeout_value;
+};
+static_assert(offsetof(Mtftp4ConfigData, local_port) == 10);
+static_assert(offsetof(Mtftp4ConfigData, server_ip) == 16);
+static_assert(sizeof(Mtftp4ConfigData) == 26);
+
+struct Mtftp4Option {
+    const uint8_t* name;
+    const uint8_t* value;
+};
+
+struct Mtftp4;
+struct Mtftp4Token {
+    Status status;
+    Event event;
+    void* override_data;
+    const uint8_t* filename;
+    const uint8_t* mode;
+    uint32_t option_count;
+    Mtftp4Option* options;
+    uint64_t buffer_size;
+    void* buffer;
+    void* context;
+    void* check_packet;
+    void* timeout_callback;
+    void* packet_needed;
+};
+static_assert(offsetof(Mtftp4Token, buffer_size) == 56);
+static_assert(sizeof(Mtftp4Token) == 104);
+
+struct Mtftp4 {
+    Status(EFIAPI* get_mode_data)(Mtftp4* self, void* mode);
+    Status(EFIAPI* configure)(Mtftp4* self, Mtftp4ConfigData* config);
+    Status(EFIAPI* get_info)(Mtftp4* self, void* override_data, const uint8_t* filename, const uint8_t* mode,
+                             uint8_t option_count, Mtftp4Option* options, uint32_t* packet_length,
+                             void** packet);
+    Status(EFIAPI* parse_options)(Mtftp4* self, uint32_t packet_length, void* packet, uint32_t* option_count,
+                                  Mtftp4Option** options);
+    Status(EFIAPI* read_file)(Mtftp4* self, Mtftp4Token* token);
+    Status(EFIAPI* write_file)(Mtftp4* self, Mtftp4Token* token);
+    Status(EFIAPI* read_directory)(Mtftp4* self, Mtftp4Token* token);
+    Status(EFIAPI* poll)(Mtftp4* self);
+};
+
 }  // namespace tarn::efi
