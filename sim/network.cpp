@@ -2,6 +2,7 @@
 #include "network.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "handles.h"
@@ -16,6 +17,7 @@ namespace {
 
 struct FakeIp4;
 struct FakeMtftp4;
+struct FakeHttp;
 
 struct RxRecord {
     efi::Ip4ReceiveData rx{};
@@ -71,6 +73,8 @@ struct FakeNic::Impl {
         Impl* d = nullptr;
     } binding;
     struct Binding tftp_binding;
+    struct Binding http_binding;
+    std::vector<std::unique_ptr<FakeHttp>> http_children;
     std::vector<std::unique_ptr<FakeMtftp4>> tftp_children;
     struct Aip {
         efi::AdapterInformation protocol{};
@@ -570,6 +574,108 @@ Status EFIAPI tftp_poll(efi::Mtftp4* self) {
     return efi::kSuccess;
 }
 
+// ---- HTTP children
+
+struct FakeHttp {
+    efi::Http protocol{};  // first, so the protocol pointer is the instance's
+    FakeNic* nic = nullptr;
+    efi::Handle child = nullptr;
+    bool configured = false;
+    const HttpReply* reply = nullptr;
+    HttpReply not_found;
+    size_t offset = 0;
+    efi::HttpToken* pending = nullptr;
+};
+
+FakeHttp* http_of(efi::Http* self) { return reinterpret_cast<FakeHttp*>(self); }
+
+char* pool_string(const std::string& text) {
+    char* p = static_cast<char*>(SimFirmware::current()->allocate_pool(text.size() + 1));
+    if (p) std::memcpy(p, text.c_str(), text.size() + 1);
+    return p;
+}
+
+Status EFIAPI http_configure(efi::Http* self, efi::HttpConfigData* config) {
+    FakeHttp* h = http_of(self);
+    if (!config) {
+        h->configured = false;
+        return efi::kSuccess;
+    }
+    if (h->nic->http_configure_status) return h->nic->http_configure_status;
+    h->configured = true;
+    return efi::kSuccess;
+}
+
+Status EFIAPI http_request(efi::Http* self, efi::HttpToken* token) {
+    FakeHttp* h = http_of(self);
+    FakeNic& nic = *h->nic;
+    if (!h->configured) return efi::kNotStarted;
+    if (!token || !token->message || !token->message->data.request) return efi::kInvalidParameter;
+    std::string url;
+    for (const char16_t* p = token->message->data.request->url; p && *p; p++) url += static_cast<char>(*p);
+    std::string line = "GET " + url;
+    for (uint64_t i = 0; i < token->message->header_count; i++)
+        line += std::string("|") + token->message->headers[i].name + ": " + token->message->headers[i].value;
+    nic.http_requests.push_back(line);
+    if (nic.http_request_status) return nic.http_request_status;
+    auto it = nic.http_pages.find(url);
+    h->not_found = HttpReply{21, {{"Content-Length", "9"}}, "not found"};
+    h->reply = it != nic.http_pages.end() ? &it->second : &h->not_found;
+    h->offset = 0;
+    token->status = efi::kSuccess;
+    bs()->signal_event(token->event);
+    return efi::kSuccess;
+}
+
+Status EFIAPI http_response(efi::Http* self, efi::HttpToken* token) {
+    FakeHttp* h = http_of(self);
+    FakeNic& nic = *h->nic;
+    if (!h->configured || !h->reply) return efi::kNotStarted;
+    if (!token || !token->message) return efi::kInvalidParameter;
+    if (nic.http_silent) {
+        h->pending = token;
+        return efi::kSuccess;
+    }
+    efi::HttpMessage* m = token->message;
+    const HttpReply& r = *h->reply;
+    if (m->data.response) {
+        m->data.response->status_code = r.status;
+        m->header_count = r.headers.size();
+        m->headers = nullptr;
+        if (!r.headers.empty()) {
+            m->headers = static_cast<efi::HttpHeader*>(
+                SimFirmware::current()->allocate_pool(r.headers.size() * sizeof(efi::HttpHeader)));
+            for (size_t i = 0; i < r.headers.size(); i++)
+                m->headers[i] = {pool_string(r.headers[i].first), pool_string(r.headers[i].second)};
+        }
+    }
+    size_t limit = std::min(r.body.size(), r.close_after);
+    size_t n = std::min({nic.http_chunk, static_cast<size_t>(m->body_length), limit - h->offset});
+    if (!m->data.response && h->offset >= limit) {
+        m->body_length = 0;
+        token->status = efi::make_error(104);  // the connection is gone (connection finished)
+    } else {
+        if (n && m->body) std::memcpy(m->body, r.body.data() + h->offset, n);
+        h->offset += n;
+        m->body_length = n;
+        token->status = efi::kSuccess;
+    }
+    bs()->signal_event(token->event);
+    return efi::kSuccess;
+}
+
+Status EFIAPI http_cancel(efi::Http* self, efi::HttpToken* token) {
+    FakeHttp* h = http_of(self);
+    if (!h->pending || (token && token != h->pending)) return efi::kNotFound;
+    efi::HttpToken* t = h->pending;
+    h->pending = nullptr;
+    t->status = efi::kAborted;
+    bs()->signal_event(t->event);
+    return efi::kSuccess;
+}
+
+Status EFIAPI http_poll(efi::Http*) { return efi::kSuccess; }
+
 struct Nics {
     std::vector<std::unique_ptr<FakeNic>> list;
 };
@@ -610,6 +716,38 @@ Status EFIAPI tftp_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     return efi::kInvalidParameter;
 }
 
+Status EFIAPI http_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
+    FakeNic::Impl* d = impl_of_binding(self);
+    auto t = std::make_unique<FakeHttp>();
+    t->nic = d->owner;
+    t->protocol.configure = http_configure;
+    t->protocol.request = http_request;
+    t->protocol.response = http_response;
+    t->protocol.cancel = http_cancel;
+    t->protocol.poll = http_poll;
+    efi::Handle h = nullptr;
+    Status st = SimFirmware::current()->handles().install(&h, efi::kHttpProtocolGuid, &t->protocol);
+    if (st) return st;
+    t->child = h;
+    *child = h;
+    d->owner->http_children_created++;
+    d->http_children.push_back(std::move(t));
+    return efi::kSuccess;
+}
+
+Status EFIAPI http_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
+    FakeNic::Impl* d = impl_of_binding(self);
+    for (auto it = d->http_children.begin(); it != d->http_children.end(); ++it)
+        if ((*it)->child == child) {
+            http_cancel(&(*it)->protocol, nullptr);
+            SimFirmware::current()->handles().uninstall(child, efi::kHttpProtocolGuid, &(*it)->protocol);
+            d->owner->http_children_destroyed++;
+            d->http_children.erase(it);
+            return efi::kSuccess;
+        }
+    return efi::kInvalidParameter;
+}
+
 }  // namespace
 
 FakeNic::FakeNic() : impl(new Impl) {}
@@ -632,11 +770,15 @@ FakeNic& add_nic(SimFirmware& fw, const NicSetup& setup) {
     d->aip.d = d;
     d->tftp_binding.protocol = {tftp_sb_create, tftp_sb_destroy};
     d->tftp_binding.d = d;
+    d->http_binding.protocol = {http_sb_create, http_sb_destroy};
+    d->http_binding.d = d;
     efi::Handle h = fw.handles().install_new(efi::kIp4Config2ProtocolGuid, &d->config);
     nic->handle = h;
     if (setup.ip4_service) fw.handles().install(&h, efi::kIp4ServiceBindingProtocolGuid, &d->binding);
     if (setup.mtftp4_service)
         fw.handles().install(&h, efi::kMtftp4ServiceBindingProtocolGuid, &d->tftp_binding.protocol);
+    if (setup.http_service)
+        fw.handles().install(&h, efi::kHttpServiceBindingProtocolGuid, &d->http_binding.protocol);
     if (setup.media != NicSetup::Media::kNone) {
         d->aip.protocol.get_information = aip_get;
         fw.handles().install(&h, efi::kAdapterInformationProtocolGuid, &d->aip.protocol);

@@ -23,6 +23,17 @@ struct NicSetup {
     enum class Media { kPresent, kDisconnected, kNone } media = Media::kPresent;
     bool ip4_service = true;     // an IP4 service binding on the handle
     bool mtftp4_service = true;  // an MTFTP4 service binding on the handle
+    bool http_service = true;    // an HTTP service binding on the handle
+};
+
+// What the fake HTTP server answers for one URL: the status (the protocol's
+// enumeration: 3 is 200, 21 is 404), headers, and the body, of which only close_after
+// bytes are sent before the connection ends.
+struct HttpReply {
+    uint32_t status = 3;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    size_t close_after = SIZE_MAX;
 };
 
 class FakeNic {
@@ -70,6 +81,16 @@ public:
     tarn::efi::Status tftp_configure_status = 0;
     std::vector<std::string> tftp_requests;  // "info NAME opt=value ...", "read NAME ..."
     int tftp_children_created = 0, tftp_children_destroyed = 0;
+
+    // ---- HTTP: pages by URL (others answer 404); each Response gives at most
+    // http_chunk bytes; a server that never answers when http_silent.
+    std::map<std::string, HttpReply> http_pages;
+    size_t http_chunk = 1000;
+    bool http_silent = false;
+    tarn::efi::Status http_configure_status = 0;
+    tarn::efi::Status http_request_status = 0;
+    std::vector<std::string> http_requests;  // "GET URL|Name: value|..."
+    int http_children_created = 0, http_children_destroyed = 0;
 
     // ---- what happened
     std::vector<std::string> log;                // "set policy 0", "set manual ...", ...

@@ -27,7 +27,7 @@ void register_modules() {
     register_alias_command();
     register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
-    register_net_commands();  // ifconfig, ping
+    register_net_commands();  // ifconfig, ping, tftp, http
 }
 
 }  // namespace tarn

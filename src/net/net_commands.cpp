@@ -6,6 +6,7 @@ void register_net_commands() {
     register_ifconfig_command();
     register_ping_command();
     register_tftp_command();
+    register_http_command();
 }
 
 }  // namespace tarn

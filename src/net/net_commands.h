@@ -10,5 +10,6 @@ void register_net_commands();
 void register_ifconfig_command();
 void register_ping_command();
 void register_tftp_command();
+void register_http_command();
 
 }  // namespace tarn

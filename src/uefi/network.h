@@ -274,4 +274,82 @@ struct Mtftp4 {
     Status(EFIAPI* poll)(Mtftp4* self);
 };
 
+// ---- HTTP
+
+enum HttpVersion : uint32_t { kHttpVersion10, kHttpVersion11 };
+enum HttpMethod : uint32_t { kHttpMethodGet };
+
+struct Http4AccessPoint {
+    Boolean use_default_address;
+    Ipv4Address local_address;
+    Ipv4Address local_subnet;
+    uint16_t local_port;
+};
+static_assert(sizeof(Http4AccessPoint) == 12);
+
+struct Http6AccessPoint {
+    Ipv6Address local_address;
+    uint16_t local_port;
+};
+
+struct HttpConfigData {
+    uint32_t version;
+    uint32_t timeout_ms;
+    Boolean local_address_is_ipv6;
+    union {
+        Http4AccessPoint* ipv4;
+        Http6AccessPoint* ipv6;
+    } access_point;
+};
+static_assert(sizeof(HttpConfigData) == 24);
+
+struct HttpRequestData {
+    uint32_t method;
+    Char16* url;
+};
+
+struct HttpResponseData {
+    uint32_t status_code;  // the protocol's enumeration, not the number
+};
+
+struct HttpHeader {
+    char* name;
+    char* value;
+};
+
+struct HttpMessage {
+    union {
+        HttpRequestData* request;
+        HttpResponseData* response;
+    } data;
+    uint64_t header_count;
+    HttpHeader* headers;
+    uint64_t body_length;
+    void* body;
+};
+static_assert(sizeof(HttpMessage) == 40);
+
+struct HttpToken {
+    Event event;
+    Status status;
+    HttpMessage* message;
+};
+
+struct Http {
+    Status(EFIAPI* get_mode_data)(Http* self, HttpConfigData* config);
+    Status(EFIAPI* configure)(Http* self, HttpConfigData* config);
+    Status(EFIAPI* request)(Http* self, HttpToken* token);
+    Status(EFIAPI* cancel)(Http* self, HttpToken* token);
+    Status(EFIAPI* response)(Http* self, HttpToken* token);
+    Status(EFIAPI* poll)(Http* self);
+};
+
+// The status numbers in the order of the protocol's status code enumeration (0 stands
+// for a status it does not know).
+inline constexpr uint16_t kHttpStatusNumbers[] = {
+    0,   100, 101, 200, 201, 202, 203, 204, 205, 206, 300, 301, 302, 303, 304, 305, 307, 400,
+    401, 402, 403, 404, 405, 406, 407, 408, 409, 410, 411, 412, 413, 414, 415, 416, 417, 500,
+    501, 502, 503, 504, 505, 308, 429,
+};
+
 }  // namespace tarn::efi

@@ -1,17 +1,24 @@
 """The network commands in OVMF with a virtio NIC on QEMU's user network in restricted
 mode (no traffic leaves QEMU; servers the test starts listen on 127.0.0.1 only), all in
 one boot: ifconfig -s eth0 dhcp, the static and DNS settings, ping to QEMU's gateway and
-to an unused address. QEMU's filter-dump writes a capture of the NIC's traffic; the
-DHCP answer, the ICMP echo messages (identifier, sequence, checksum) are read back from
-it here, independently of the shell."""
+to an unused address, tftp from QEMU's TFTP server with and without a block size, http
+through guestfwd to a server started here and to one that closes early. QEMU's
+filter-dump writes a capture of the NIC's traffic; the DHCP answer, the ICMP echo
+messages (identifier, sequence, checksum), the TFTP options and the HTTP request headers
+are read back from it here, independently of the shell; the saved files are read from the
+disk image with mtools and compared by sha256."""
 
+import functools
+import hashlib
+import http.server
 import os
 import re
 import socket
 import struct
 import tempfile
+import threading
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, read_image_file, run_cases
 
 PROMPT = "fs0:\\> "
 UNUSED = "10.0.2.77"  # inside the emulated 10.0.2.0/24, answered by no one
@@ -79,11 +86,54 @@ def dhcp_options(payload: bytes) -> dict[int, bytes]:
     return options
 
 
+def start_servers(root: str) -> tuple[int, int, list]:
+    """A file server for root and one that announces 100000 bytes, sends 5000 and closes;
+    both on 127.0.0.1 only. Their ports, and what is to be shut down."""
+    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=root)
+    full = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=full.serve_forever, daemon=True).start()
+    short = socket.socket()
+    short.bind(("127.0.0.1", 0))
+    short.listen(4)
+
+    def serve_short():
+        while True:
+            try:
+                conn, _ = short.accept()
+            except OSError:
+                return
+            conn.recv(4096)
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"x" * 5000)
+            conn.close()
+    threading.Thread(target=serve_short, daemon=True).start()
+    return full.server_address[1], short.getsockname()[1], [full, short]
+
+
+def tcp_payloads(packets, destination: str, port: int) -> bytes:
+    data = b""
+    for _, dst, proto, p in packets:
+        if proto == 6 and dst == destination and struct.unpack_from("!H", p, 2)[0] == port:
+            data += p[(p[12] >> 4) * 4:]
+    return data
+
+
 def check_network(efi_dir):
     work = tempfile.mkdtemp(prefix="tarn-net-")
     capture = os.path.join(work, "net.pcap")
+    tftp_root = os.path.join(work, "tftp")
+    www = os.path.join(work, "www")
+    os.makedirs(os.path.join(tftp_root, "boot"))
+    os.makedirs(os.path.join(www, "d"))
+    image = os.urandom(300000)
+    page = os.urandom(200000)
+    open(os.path.join(tftp_root, "boot", "image.bin"), "wb").write(image)
+    open(os.path.join(www, "d", "page.bin"), "wb").write(page)
+    full_port, short_port, servers = start_servers(www)
+    # One guestfwd rule per server (QEMU connects each rule to its server once).
+    network = ("tftp=%s,guestfwd=tcp:10.0.2.100:80-tcp:127.0.0.1:%d,"
+               "guestfwd=tcp:10.0.2.100:81-tcp:127.0.0.1:%d" % (tftp_root, full_port, short_port))
     with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="net", timeout=240,
-                 network="tftp=" + work,
+                 network=network,
                  extra_args=["-object", "filter-dump,id=f0,netdev=n0,file=" + capture]) as m:
         m.wait_for(PROMPT, timeout=90)
         command(m, "set -v pager off")
@@ -125,8 +175,33 @@ def check_network(efi_dir):
         out = command(m, "ping -n 1 10.0.2.2")
         expect("1 packets transmitted, 1 received" in out, out)
 
+        out = command(m, "tftp 10.0.2.2 boot/image.bin", timeout=60)
+        expect("300000 bytes saved to fs0:\\image.bin" in out, out)
+        out = command(m, "tftp -s 1468 10.0.2.2 boot/image.bin big.bin", timeout=60)
+        expect("300000 bytes saved to fs0:\\big.bin" in out, out)
+        out = command(m, "tftp 10.0.2.2 boot/absent.bin", timeout=60)
+        expect("download failed: TFTP error" in out, out)
+        expect(last_error(m) == 1, "tftp of a missing file")
+
+        out = command(m, "http http://10.0.2.100/d/page.bin", timeout=60)
+        expect("200000 / 200000 bytes" in out and "200000 bytes saved to fs0:\\page.bin" in out, out)
+        expect(last_error(m) == 0, "http")
+        out = command(m, "http http://10.0.2.100:81/cut.bin", timeout=60)
+        expect("download incomplete (5000 of 100000 bytes)" in out, out)
+        expect(last_error(m) == 1, "incomplete http")
+        listing = command(m, "ls")
+        expect("cut.bin" not in listing, listing)
+
         m.send_line("exit")
         expect(m.exit_status() == 0, "exit status")
+        saved = {name: read_image_file(m.images[0], "\\" + name) for name in ("image.bin", "big.bin", "page.bin")}
+    full, short = servers
+    full.shutdown()
+    short.close()
+    digest = lambda b: hashlib.sha256(b).hexdigest()
+    expect(digest(saved["image.bin"]) == digest(image), "tftp file differs")
+    expect(digest(saved["big.bin"]) == digest(image), "tftp -s 1468 file differs")
+    expect(digest(saved["page.bin"]) == digest(page), "http file differs")
 
     packets = list(ipv4_packets(capture))
     expect(all(dst.startswith("10.0.2.") or dst == "255.255.255.255" for _, dst, _, _ in packets),
@@ -156,6 +231,17 @@ def check_network(efi_dir):
     # The unused address: its neighbour never answers ARP, so at most the requests the
     # driver could send went out, all of them without data.
     expect(all(len(p) == 8 for p in to_unused), "sizes to the unused address")
+    # TFTP: read requests in octet mode, the size query and the block size option.
+    requests = [p[8:] for _, dst, proto, p in packets
+                if proto == 17 and dst == "10.0.2.2" and struct.unpack_from("!H", p, 2)[0] == 69]
+    expect(any(b"boot/image.bin\0octet\0" in r and b"blksize\x001468\0" in r for r in requests),
+           "no read request with blksize 1468: %r" % requests)
+    expect(any(b"tsize\x000\0" in r for r in requests), "no size query")
+    # HTTP: the request line and the headers.
+    sent = tcp_payloads(packets, "10.0.2.100", 80).decode("latin-1")
+    for line in ("GET /d/page.bin HTTP/1.1\r\n", "Host: 10.0.2.100\r\n", "Accept: */*\r\n",
+                 "User-Agent: TARN/0.2.1\r\n"):
+        expect(line in sent, "%r not in the request %r" % (line, sent[:300]))
 
 
 if __name__ == "__main__":
