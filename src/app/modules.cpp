@@ -9,6 +9,7 @@
 #include "drivers/driver_commands.h"
 #include "hw/hw_commands.h"
 #include "images/images.h"
+#include "net/net_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
 #include "vars/vars_module.h"
@@ -32,6 +33,7 @@ void register_modules() {
     register_boot_module();  // bootmgr, bcfg and the BASIC boot functions
     register_driver_commands();  // dh, drivers, devices, ..., connect, load, drvcfg, drvdiag
     register_images_module();  // the runner of EFI applications
+    register_net_commands();  // ifconfig, ping, tftp, http
 }
 
 }  // namespace tarn

@@ -1,0 +1,113 @@
+// A fake network interface for host tests: IP4 Config2 (interface information, policy,
+// manual address, gateway, DNS servers, data notifications), the media state, and an IP4
+// service binding whose children carry ICMP to hosts that answer after a set time.
+#pragma once
+#include <stdint.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim.h"
+
+namespace sim {
+
+using Ipv4 = std::array<uint8_t, 4>;
+
+struct NicSetup {
+    std::string name = "eth0";   // empty: the interface information has no name
+    bool info_fails = false;     // GetData of the interface information fails
+    std::vector<uint8_t> mac = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56};
+    enum class Media { kPresent, kDisconnected, kNone } media = Media::kPresent;
+    bool ip4_service = true;     // an IP4 service binding on the handle
+    bool mtftp4_service = true;  // an MTFTP4 service binding on the handle
+    bool http_service = true;    // an HTTP service binding on the handle
+};
+
+// What the fake HTTP server answers for one URL: the status (the protocol's
+// enumeration: 3 is 200, 21 is 404), headers, and the body, of which only close_after
+// bytes are sent before the connection ends.
+struct HttpReply {
+    uint32_t status = 3;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    size_t close_after = SIZE_MAX;
+};
+
+class FakeNic {
+public:
+    // ---- configuration (what GetData answers; the tests may set it directly)
+    uint32_t policy = 1;  // dhcp
+    Ipv4 station{}, mask{};
+    std::vector<Ipv4> gateways, dns;
+    // A route table entry per {subnet, mask, gateway}.
+    std::vector<std::array<Ipv4, 3>> routes;
+
+    // DHCP: once the policy is DHCP, this address arrives after dhcp_delay_us (never when
+    // dhcp_answers is false).
+    bool dhcp_answers = true;
+    uint64_t dhcp_delay_us = 2000000;
+    Ipv4 dhcp_address{10, 0, 2, 15}, dhcp_mask{255, 255, 255, 0};
+    // A manual address is answered with kNotReady and applied (with its notification)
+    // after manual_delay_us; never when manual_completes is false.
+    bool manual_not_ready = true;
+    bool manual_completes = true;
+    uint64_t manual_delay_us = 300000;
+    // SetData of this type fails with this status (-1: none).
+    int fail_set_type = -1;
+    tarn::efi::Status fail_set_status = 0;
+
+    // ---- ICMP: hosts that answer echo requests after rtt_us; hosts whose neighbour
+    // never resolves keep the message until it is cancelled; others swallow it.
+    std::map<Ipv4, uint64_t> responders;
+    std::vector<Ipv4> unresolved;
+    uint8_t reply_ttl = 64;
+    bool stray_before_reply = false;      // an unrelated ICMP message comes first
+    tarn::efi::Status transmit_status = 0;    // what Transmit returns
+    tarn::efi::Status transmit_completion = 0;  // the status the token completes with
+    tarn::efi::Status configure_status = 0;
+    tarn::efi::Status create_child_status = 0;
+
+    // ---- TFTP: the server's files; the size it announces (the real one unless
+    // tftp_announced is set; none when tftp_tsize is false); a transfer takes
+    // tftp_duration_us and completes with tftp_read_status unless that is 0.
+    std::map<std::string, std::string> tftp_files;
+    bool tftp_tsize = true;
+    int64_t tftp_announced = -1;
+    uint64_t tftp_duration_us = 0;
+    tarn::efi::Status tftp_read_status = 0;
+    tarn::efi::Status tftp_configure_status = 0;
+    std::vector<std::string> tftp_requests;  // "info NAME opt=value ...", "read NAME ..."
+    int tftp_children_created = 0, tftp_children_destroyed = 0;
+
+    // ---- HTTP: pages by URL (others answer 404); each Response gives at most
+    // http_chunk bytes; a server that never answers when http_silent.
+    std::map<std::string, HttpReply> http_pages;
+    size_t http_chunk = 1000;
+    bool http_silent = false;
+    tarn::efi::Status http_configure_status = 0;
+    tarn::efi::Status http_request_status = 0;
+    std::vector<std::string> http_requests;  // "GET URL|Name: value|..."
+    int http_children_created = 0, http_children_destroyed = 0;
+
+    // ---- what happened
+    std::vector<std::string> log;                // "set policy 0", "set manual ...", ...
+    std::vector<std::vector<uint8_t>> sent;      // ICMP messages transmitted
+    std::vector<Ipv4> sent_to;
+    int children_created = 0, children_destroyed = 0;
+    int packets_delivered = 0, packets_recycled = 0;
+    size_t notify_registrations() const;         // registered and not yet unregistered
+
+    tarn::efi::Handle handle = nullptr;
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+    FakeNic();
+    ~FakeNic();
+};
+
+// Installs an interface on a new handle; the firmware owns it.
+FakeNic& add_nic(SimFirmware& fw, const NicSetup& setup = {});
+
+}  // namespace sim
