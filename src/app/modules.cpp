@@ -5,6 +5,7 @@
 #include "commands/files/file_commands.h"
 #include "commands/files/text_commands.h"
 #include "compress/compress_commands.h"
+#include "editors/editors.h"
 #include "hw/hw_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
@@ -26,6 +27,7 @@ void register_modules() {
     register_alias_command();
     register_variables_module();  // var and its BASIC functions
     register_hw_commands();  // pci, mm, dmem, acpiview, smbiosview
+    register_editor_commands();  // edit, hexedit
 }
 
 }  // namespace tarn
