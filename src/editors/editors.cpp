@@ -5,6 +5,7 @@ namespace tarn {
 
 void register_editor_commands() {
     register_edit_command();
+    register_hexedit_command();
 }
 
 }  // namespace tarn
