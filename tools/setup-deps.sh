@@ -9,6 +9,8 @@ set -euo pipefail
 PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
           qemu-system-x86 ovmf mtools dosfstools gdisk fdisk python3-pyte
           acpica-tools dmidecode)
+# The editors' firmware test reads disk bytes back with xxd.
+PACKAGES+=(xxd)
 
 check_only=0
 if [[ ${1:-} == --check ]]; then
