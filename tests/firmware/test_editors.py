@@ -3,10 +3,13 @@ a UTF-8 file and a UCS-2 CR LF file made by iconv are edited and saved, a file a
 range of a scratch second disk (never the boot disk) are changed in hexedit. The results
 are read on the host with mtools, dd and xxd and compared byte for byte."""
 
+import os
+import pathlib
 import subprocess
+import tempfile
 import time
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, run_cases, sign_image
 
 PROMPT = "fs0:\\> "
 CTRL_S, CTRL_Q = "\x13", "\x11"
@@ -116,5 +119,29 @@ def editors(efi_dir):
         expect(after == b"\x5ahi" + scratch_before[3:], "scratch LBA: %r" % after[:8])
 
 
+def memory_under_secure_boot(efi_dir):
+    """With Secure Boot active, saving memory in hexedit writes nothing and says why."""
+    with tempfile.TemporaryDirectory(prefix="tarn-editors-sb-") as tmp:
+        launcher = sign_image(os.path.join(efi_dir, "launcher.efi"), os.path.join(tmp, "launcher.efi"))
+        tarn = sign_image(os.path.join(efi_dir, "tarn.efi"), os.path.join(tmp, "tarn.efi"))
+        files = {"\\EFI\\BOOT\\BOOTX64.EFI": pathlib.Path(launcher), "\\tarn.efi": pathlib.Path(tarn)}
+        with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", files=files, secure_boot=True,
+                     name="editors-sb") as m:
+            m.wait_boot()
+            m.wait_for(PROMPT)
+            m.send_line("hexedit -m 1000 10")
+            m.wait_for("TARN hexedit")
+            type_slowly(m, "00" + CTRL_S)
+            m.wait_for("Memory writes are disabled (Secure Boot)")
+            m.send(CTRL_Q)
+            m.wait_for("Data modified. Save it?")
+            m.send("n")
+            m.wait_for(PROMPT)
+            expect("writing to hardware is disabled while Secure Boot is active" in m.output(),
+                   "the gate's own refusal")
+            m.send_line("exit")
+            expect(m.exit_status() == 0, "status")
+
+
 if __name__ == "__main__":
-    run_cases([editors])
+    run_cases([editors, memory_under_secure_boot])
