@@ -466,7 +466,7 @@ ShellError text_editor_load(TextEditor& ed, const char* path) {
 ShellError text_editor_save(TextEditor& ed) {
     StringBuffer bytes;
     document_encode(ed.doc, bytes);
-    const ShellError e = write_whole_file(ed.path, bytes.c_str(), bytes.length);
+    const ShellError e = editor_save_file(ed.path, bytes.c_str(), bytes.length);
     if (e != kOk) {
         text_editor_set_message(ed, "Save failed: %s", error_message(e));
         return e;

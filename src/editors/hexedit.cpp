@@ -126,7 +126,7 @@ bool write_memory(uint64_t address, const uint8_t* bytes, uint64_t size) {
 bool save(HexEditor& h) {
     ShellError e = kOk;
     switch (h.source) {
-    case Source::kFile: e = write_whole_file(h.path, h.bytes.data(), h.bytes.size()); break;
+    case Source::kFile: e = editor_save_file(h.path, h.bytes.data(), h.bytes.size()); break;
     case Source::kDisk:
         draw(h);
         if (screen_ask(h.screen, "  Write the blocks back to the disk? (y/n)") != Answer::kYes) return false;

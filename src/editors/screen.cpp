@@ -1,6 +1,8 @@
 // The editors' screen, prompt and question.
 #include "editors/screen.h"
 
+#include "fs/files.h"
+#include "runtime/format.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/strings.h"
@@ -131,6 +133,18 @@ Answer screen_ask(EditorScreen& s, const char* question) {
         if (c == 'n' || c == 'N') return Answer::kNo;
         if (c == 'c' || c == 'C' || c == kCharCtrlC) return Answer::kCancel;
     }
+}
+
+int editor_save_file(const char* path, const void* data, uint64_t length) {
+    FileStat st{};
+    if (file_stat(path, &st) == kErrNotFound) return write_whole_file(path, data, length);
+    StringBuffer temporary;
+    append_format(temporary, "%s.tarn-save", path);
+    ShellError e = write_whole_file(temporary.c_str(), data, length);
+    if (e == kOk) e = remove_path(path);
+    if (e == kOk) return rename_path(temporary.c_str(), path);
+    (void)remove_path(temporary.c_str());
+    return e;
 }
 
 uint32_t control_character(const KeyEvent& key) {

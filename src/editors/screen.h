@@ -53,6 +53,10 @@ enum class Answer : uint8_t { kYes, kNo, kCancel };
 // any case is yes, "n" no; Esc, "c" and Ctrl-C cancel; other keys are ignored.
 Answer screen_ask(EditorScreen& screen, const char* question);
 
+// Writes a file so that a refused write leaves the old content: an existing file is
+// written beside itself under a temporary name first, and replaced only when that worked.
+[[nodiscard]] int editor_save_file(const char* path, const void* data, uint64_t length);
+
 // The commands of the function and control keys.
 enum class EditorCommand : uint8_t {
     kNone, kGoTo, kSave, kExit, kFind, kReplace, kCut, kPaste, kOpen, kEncoding, kFindNext, kHelp,

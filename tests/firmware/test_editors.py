@@ -113,6 +113,7 @@ def editors(efi_dir):
         expect(u == iconv_ucs2("alpha\r\nZbeta\r\ngamma\r\n"), "u.txt: %r" % u)
         h = m.read_file("\\h.bin")
         expect(h == b"\xa5ok" + bytes(range(3, 32)), "h.bin: %r" % h)
+        expect("TARN-SAVE" not in m.list_dir("\\").upper(), "a temporary file was left")
         ok, report = m.check_disk(0)
         expect(ok, "fsck of the boot disk: %s" % report)
         after = disk_bytes(m.image(1), SCRATCH_LBA * 512, 512)

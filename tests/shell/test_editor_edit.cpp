@@ -115,10 +115,56 @@ TEST_P(EditKeys, LeavesTheExpectedFile) {
     EXPECT_EQ(r.code, 0) << r.errors;
     EXPECT_EQ(sh.fw.pending_keys(), 0u);
     EXPECT_EQ(sh.file_content("a.txt"), expected);
+    EXPECT_FALSE(sh.exists("a.txt.tarn-save"));  // the save's temporary file is gone
     if (c.shown) EXPECT_NE(sh.screen().transcript().find(c.shown), std::string::npos) << c.shown;
     EXPECT_EQ(sh.screen().text(), "");  // the screen is cleared on the way out
 }
 
 INSTANTIATE_TEST_SUITE_P(Edit, EditKeys, ::testing::ValuesIn(kEditCases), case_name);
+
+}  // namespace
+
+namespace {
+
+TEST(Edit, RefusedSaveKeepsTheFileAndTheChanges) {
+    CommandShell sh;
+    sh.add_file("a.txt", "keep\n");
+    sim::fail_writes_after(sh.fw, sh.boot_volume(), 0);
+    // The save fails; exit still asks, and "y" (failing again) stays in the editor.
+    type_keys(sh.fw, "x{^S}{^Q}y{^Q}n");
+    RunResult r = sh.run("edit a.txt");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(sh.fw.pending_keys(), 0u);
+    const std::string& t = sh.screen().transcript();
+    EXPECT_NE(t.find("Save failed: "), std::string::npos);
+    EXPECT_NE(t.find("[modified]"), std::string::npos);
+    sim::fail_writes_after(sh.fw, sh.boot_volume(), -1);
+    EXPECT_EQ(sh.file_content("a.txt"), "keep\n");
+    EXPECT_FALSE(sh.exists("a.txt.tarn-save"));
+}
+
+TEST(Edit, ArgumentAndLoadErrors) {
+    CommandShell sh;
+    sh.add_directory("dir");
+    sh.add_file("big.txt", "x");
+    sim::set_reported_size(sh.fw, sh.boot_volume(), "big.txt", 1ull << 62);
+    const struct {
+        const char* line;
+        int code;
+        const char* error;
+    } kCases[] = {
+        {"edit", 2, "usage: edit FILE"},
+        {"edit a b", 2, "usage: edit FILE"},
+        {"edit fs9:\\x", 1, "edit: fs9:\\x: invalid path\n"},
+        {"edit dir", 1, "edit: fs0:\\dir: "},
+        {"edit big.txt", 1, "edit: fs0:\\big.txt: "},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.line);
+        RunResult r = sh.run(c.line);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE(r.errors.find(c.error), std::string::npos) << r.errors;
+    }
+}
 
 }  // namespace
