@@ -134,6 +134,8 @@ bool save(HexEditor& h) {
         break;
     case Source::kMemory:
         if (!hardware_write_allowed("hexedit")) {
+            // The gate's refusal was printed over the screen: draw every row again.
+            screen_invalidate(h.screen);
             set_message(h, "Memory writes are disabled (Secure Boot)");
             return false;
         }
