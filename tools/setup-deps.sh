@@ -8,7 +8,7 @@ set -euo pipefail
 
 PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
           qemu-system-x86 ovmf mtools dosfstools gdisk fdisk python3-pyte
-          acpica-tools dmidecode sbsigntool openssl)
+          acpica-tools dmidecode sbsigntool openssl xxd)
 
 check_only=0
 if [[ ${1:-} == --check ]]; then

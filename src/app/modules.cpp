@@ -7,6 +7,7 @@
 #include "commands/files/text_commands.h"
 #include "compress/compress_commands.h"
 #include "drivers/driver_commands.h"
+#include "editors/editors.h"
 #include "hw/hw_commands.h"
 #include "images/images.h"
 #include "net/net_commands.h"
@@ -34,6 +35,7 @@ void register_modules() {
     register_driver_commands();  // dh, drivers, devices, ..., connect, load, drvcfg, drvdiag
     register_images_module();  // the runner of EFI applications
     register_net_commands();  // ifconfig, ping, tftp, http
+    register_editor_commands();  // edit, hexedit
 }
 
 }  // namespace tarn
