@@ -6,6 +6,8 @@
 #include "fs/fs_internal.h"
 #include "fs/paths.h"
 #include "fs/volumes.h"
+#include "drivers/handle_info.h"
+#include "drivers/protocol_names.h"
 #include "images/shell_files.h"
 #include "runtime/exit.h"
 #include "runtime/firmware.h"
@@ -25,6 +27,9 @@ namespace tarn {
 namespace {
 
 constexpr int kKeyNotifications = 3;
+// GetDeviceName flags.
+constexpr uint32_t kDeviceNameComponent = 1;   // from the component-name protocols
+constexpr uint32_t kDeviceNameDevicePath = 2;  // from the device path text
 
 struct CacheEntry {
     char* key;
@@ -597,31 +602,54 @@ efi::Status EFIAPI sp_find_files_in_dir(efi::ShellFileHandle dir, efi::ShellFile
     return efi::kSuccess;
 }
 
-// ---- GUID names (the GUID text until a name table is reachable)
+// ---- GUID names: the protocol-name registry (names registered here searched first),
+// then the variable GUID names
 
 efi::Status EFIAPI sp_get_guid_name(const efi::Guid* guid, const efi::Char16** name) {
     if (!guid || !name) return efi::kInvalidParameter;
+    const char* found = protocol_name(*guid);
+    if (!found) found = guid_name(*guid);
+    if (!found) return efi::kNotFound;
     char text[kGuidTextSize];
     format_guid(*guid, text);
     Owned<char> key(format_string("guid:%s", text));
-    *name = cache_text(key.get(), text);
-    return efi::kSuccess;
+    *name = cache_text(key.get(), found);
+    return *name ? efi::kSuccess : efi::kOutOfResources;
 }
 
 efi::Status EFIAPI sp_get_guid_from_name(const efi::Char16* name, efi::Guid* guid) {
     if (!name || !guid) return efi::kInvalidParameter;
     Owned<char> text(narrow(name));
+    if (protocol_guid(text.get(), guid)) return efi::kSuccess;
     return parse_guid(text.get(), guid) ? efi::kSuccess : efi::kNotFound;
 }
 
 efi::Status EFIAPI sp_register_guid_name(const efi::Guid* guid, const efi::Char16* name) {
     if (!guid || !name) return efi::kInvalidParameter;
-    return efi::kAccessDenied;  // no name table to add to yet
+    Owned<char> text(narrow(name));
+    return register_protocol_name(*guid, text.get()) ? efi::kSuccess : efi::kAccessDenied;
 }
 
-// ---- slots not offered yet: an honest answer
-
-efi::Status EFIAPI sp_get_device_name(efi::Handle, uint32_t, char*, efi::Char16**) { return efi::kUnsupported; }
+// The device name the handle commands show: component names in the language asked for
+// (English when none is given), else the device path text.
+efi::Status EFIAPI sp_get_device_name(efi::Handle device, uint32_t flags, char* language,
+                                      efi::Char16** best) {
+    if (!device || !best || (flags & (kDeviceNameComponent | kDeviceNameDevicePath)) == 0)
+        return efi::kInvalidParameter;
+    *best = nullptr;
+    Owned<char> name;
+    if (flags & kDeviceNameComponent) {
+        HandleSnapshot snapshot;
+        if (snapshot.take()) name.reset(device_name(snapshot, device, language && *language ? language : "en"));
+        // device_name falls back to the path text itself; that is only wanted when asked for.
+        Owned<char> path(device_path_text(device));
+        if (name && !(flags & kDeviceNameDevicePath) && equal(name.get(), path.get())) name.reset(nullptr);
+    }
+    if ((!name || !name.get()[0]) && (flags & kDeviceNameDevicePath)) name.reset(device_path_text(device));
+    if (!name || !name.get()[0]) return efi::kNotFound;
+    *best = pool_text(name.get());
+    return *best ? efi::kSuccess : efi::kOutOfResources;
+}
 
 constinit efi::ShellProtocol g_protocol = {
     sp_execute, sp_get_env, sp_set_env, sp_get_alias, sp_set_alias, sp_get_help_text,

@@ -255,16 +255,33 @@ TEST(ImagesShellProtocol, FilesByName) {
     EXPECT_EQ(sh.p->get_file_info(bogus), nullptr);
 }
 
-TEST(ImagesShellProtocol, GuidTextsAndBreak) {
+TEST(ImagesShellProtocol, GuidNamesAndBreak) {
     ProtocolShell sh;
     const efi::Char16* name = nullptr;
     ASSERT_EQ(sh.p->get_guid_name(&efi::kShellProtocolGuid, &name), efi::kSuccess);
-    EXPECT_EQ(narrow(name), "6302d008-7f9b-4f30-87ac-60c9fef5da4e");
+    EXPECT_EQ(narrow(name), "Shell");
+    // Names and GUID texts both lead back to the GUID.
+    for (const char16_t* text : {u"shell", u"6302D008-7F9B-4F30-87AC-60C9FEF5DA4E"}) {
+        efi::Guid guid = {};
+        EXPECT_EQ(sh.p->get_guid_from_name(text, &guid), efi::kSuccess);
+        EXPECT_EQ(std::memcmp(&guid, &efi::kShellProtocolGuid, sizeof guid), 0);
+    }
     efi::Guid guid = {};
-    EXPECT_EQ(sh.p->get_guid_from_name(u"6302D008-7F9B-4F30-87AC-60C9FEF5DA4E", &guid), efi::kSuccess);
-    EXPECT_EQ(std::memcmp(&guid, &efi::kShellProtocolGuid, sizeof guid), 0);
     EXPECT_EQ(sh.p->get_guid_from_name(u"not a guid", &guid), efi::kNotFound);
     EXPECT_EQ(sh.p->get_guid_name(nullptr, &name), efi::kInvalidParameter);
+    // A GUID without a name is not found until an application registers one.
+    const efi::Guid mine = {0x0badcafe, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+    EXPECT_EQ(sh.p->get_guid_name(&mine, &name), efi::kNotFound);
+    ASSERT_EQ(sh.p->register_guid_name(&mine, u"ProbeThing"), efi::kSuccess);
+    ASSERT_EQ(sh.p->get_guid_name(&mine, &name), efi::kSuccess);
+    EXPECT_EQ(narrow(name), "ProbeThing");
+    EXPECT_EQ(sh.p->get_guid_from_name(u"probething", &guid), efi::kSuccess);
+    EXPECT_EQ(std::memcmp(&guid, &mine, sizeof guid), 0);
+    EXPECT_EQ(sh.p->register_guid_name(&mine, u""), efi::kAccessDenied);
+    // Device names: the path text when asked for, nothing from flags that ask for neither.
+    efi::Char16* device = nullptr;
+    EXPECT_EQ(sh.p->get_device_name(nullptr, 3, nullptr, &device), efi::kInvalidParameter);
+    EXPECT_EQ(sh.p->get_device_name(sh.fw.image_handle(), 0, nullptr, &device), efi::kInvalidParameter);
     // A signalled ExecutionBreak is the shell's Ctrl-C.
     clear_break();
     sh.fw.system_table()->boot_services->signal_event(sh.p->execution_break);
