@@ -102,9 +102,10 @@ efi::Status EFIAPI inex_unregister_key_notify(efi::SimpleTextInputEx*, void* han
 }
 
 // A registration with zero shift or toggle state ignores that state.
-bool notify_matches(const efi::KeyData& reg, const efi::KeyData& key) {
+bool notify_matches(const efi::KeyData& reg, const efi::KeyData& key, bool ignore_shift) {
     if (reg.key.scan_code != key.key.scan_code || reg.key.unicode_char != key.key.unicode_char)
         return false;
+    if (ignore_shift) return true;
     if (reg.key_state.key_shift_state != 0 &&
         reg.key_state.key_shift_state != key.key_state.key_shift_state)
         return false;
@@ -162,7 +163,7 @@ void arrive_next_key(SimFirmware::Impl& s) {
         efi::KeyData data = k.data;  // the queue may change while notifications run
         std::vector<efi::KeyNotifyFunction> fns;
         for (auto& r : s.key_notifies)
-            if (notify_matches(r->key, data)) fns.push_back(r->fn);
+            if (notify_matches(r->key, data, s.notify_ignores_shift)) fns.push_back(r->fn);
         for (auto fn : fns) {
             efi::KeyData copy = data;
             fn(&copy);
@@ -237,6 +238,7 @@ size_t SimFirmware::pending_keys() const { return impl_->keys.size(); }
 void SimFirmware::set_extended_input(bool present) { sim::set_extended_input(*impl_, present); }
 
 void SimFirmware::set_input_reset_flushes(bool flushes) { impl_->reset_flushes = flushes; }
+void SimFirmware::set_key_notify_ignores_shift(bool ignores) { impl_->notify_ignores_shift = ignores; }
 
 size_t SimFirmware::key_notify_count() const { return impl_->key_notifies.size(); }
 

@@ -225,6 +225,9 @@ public:
     void update_table_crcs();
     // Whether Reset on the input protocols discards keys that have already arrived.
     void set_input_reset_flushes(bool flushes);
+    // Whether key notifications fire on the character alone, whatever the shift state a
+    // registration names (OVMF's serial console calls a Ctrl+'c' notification for 'c').
+    void set_key_notify_ignores_shift(bool ignores);
     // Key notifications registered through Simple Text Input Ex and not yet unregistered.
     size_t key_notify_count() const;
 

@@ -144,6 +144,7 @@ struct SimFirmware::Impl {
     efi::Handle con_in_handle = nullptr;
     bool ex_installed = false;
     bool reset_flushes = false;
+    bool notify_ignores_shift = false;
     std::deque<QueuedKey> keys;
     uint64_t last_key_us = 0;
     std::vector<std::unique_ptr<KeyNotifyReg>> key_notifies;

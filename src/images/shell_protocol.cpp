@@ -664,8 +664,16 @@ constinit efi::ShellProtocol g_protocol = {
     sp_register_guid_name, sp_get_guid_name, sp_get_guid_from_name, sp_get_env_ex,
 };
 
-efi::Status EFIAPI signal_break(efi::KeyData*) {
-    if (g_protocol.execution_break) boot_services()->signal_event(g_protocol.execution_break);
+// Firmware may call the Ctrl+'c' notification for a plain 'c' (OVMF's serial console
+// does): only the character 3, or a 'c' that really comes with Control, is a break.
+efi::Status EFIAPI signal_break(efi::KeyData* key) {
+    if (!key) return efi::kSuccess;
+    const uint32_t shift = key->key_state.key_shift_state;
+    const bool control = (shift & efi::kShiftStateValid) &&
+                         (shift & (efi::kLeftControlPressed | efi::kRightControlPressed));
+    const char16_t c = key->key.unicode_char;
+    if ((c == 3 || (control && (c == u'c' || c == u'C'))) && g_protocol.execution_break)
+        boot_services()->signal_event(g_protocol.execution_break);
     return efi::kSuccess;
 }
 

@@ -422,3 +422,26 @@ TEST(ImagesShellProtocol, FileLists) {
 }
 
 }  // namespace
+
+namespace {
+
+// OVMF's serial console calls the Ctrl+'c' notification for a plain 'c': typing a word
+// with a c in it must not break the next command, while the character 3 still does.
+TEST(ImagesShellProtocol, OnlyControlCBreaks) {
+    ProtocolShell sh;
+    sh.fw.set_key_notify_ignores_shift(true);
+    const struct { char16_t ch; uint32_t shift; int code; } keys[] = {
+        {u'c', efi::kShiftStateValid, 0},
+        {u'C', efi::kShiftStateValid, 0},
+        {u'c', efi::kShiftStateValid | efi::kLeftControlPressed, 130},
+        {3, efi::kShiftStateValid, 130},
+    };
+    for (const auto& k : keys) {
+        clear_break();
+        sh.fw.push_key(k.ch, 0, k.shift);
+        EXPECT_EQ(sh.run("stall 100000").code, k.code) << int(k.ch) << " shift " << std::hex << k.shift;
+    }
+    clear_break();
+}
+
+}  // namespace
