@@ -51,8 +51,12 @@ def manual_scripts_in_firmware(efi_dir):
     scripts = manual_scripts()
     expect(set(scripts) == {"inventory.tsb", "bootcheck.tsb", "fetch.tsb"}, "scripts: %s" % sorted(scripts))
     served = tempfile.mkdtemp(prefix="tarn-manual-tftp-")
-    payload = random.Random(5).randbytes(3000)
-    with open(os.path.join(served, "tool.bin"), "wb") as f:
+    rng = random.Random(5)
+    lines = ['PRINT "update %d: %s"' % (i, "".join(rng.choice("abcdefgh ,.") for _ in range(40)))
+             for i in range(60)]
+    payload = ("\n".join(lines) + '\nPRINT "update applied"\n').encode("ascii")
+    os.makedirs(os.path.join(served, "scripts"))
+    with open(os.path.join(served, "scripts", "update.tsb"), "wb") as f:
         f.write(payload)
     adler = "%08X" % zlib.adler32(payload)
     files = {"\\" + name: text.replace("\n", "\r\n") for name, text in scripts.items()}
@@ -81,29 +85,30 @@ def manual_scripts_in_firmware(efi_dir):
         backup = re.search(r"Backup: (\\tarn\\backup\\boot-\d{8}-\d{6}\.txt) \((\d+) bytes\)", out)
         expect(backup is not None, out)
 
-        out, code = run_and_status(m, "fetch.tsb 10.0.2.2 tool.bin %s" % adler, timeout=120)
-        expect(code == 0 and "tool.bin (3000 bytes) is intact" in out, out)
-        out, code = run_and_status(m, "fetch.tsb 10.0.2.2 tool.bin 0BADF00D", timeout=120)
+        out, code = run_and_status(m, "fetch.tsb 10.0.2.2 scripts/update.tsb %s" % adler, timeout=120)
+        expect(code == 0 and "update.tsb (%d bytes) is intact" % len(payload) in out, out)
+        out, code = run_and_status(m, "update.tsb")
+        expect(code == 0 and "update applied" in out, out)
+        out, code = run_and_status(m, "fetch.tsb 10.0.2.2 scripts/update.tsb 0BADF00D", timeout=120)
         expect(code == 1 and "is damaged" in out, out)
         m.send_line("exit 0")
         status = m.exit_status()
         expect(status == 0, "exit status %#x" % status)
-
-    inventory = records(m.read_file("\\inventory.txt").decode("latin-1"))
-    kinds = [r.get("kind") for r in inventory]
-    system = [r for r in inventory if r.get("kind") == "system"]
-    expect(kinds[0] == "firmware" and len(system) == 1, "inventory: %r" % inventory)
-    for key, value in SMBIOS.items():
-        expect(system[0].get(key) == value, "inventory %s: %r" % (key, system[0].get(key)))
-    pci = records(m.read_file("\\pci.txt").decode("latin-1"))
-    expect(kinds.count("pci") == len(pci) > 0, "inventory has %d PCI functions, pci -data %d" % (kinds.count("pci"), len(pci)))
-    expect("volume" in kinds, "no volume in the inventory")
-    saved = m.read_file(backup.group(1))
-    # The entry made before the check is in the backup (its description in UCS-2 hex).
-    described = "Manual gone".encode("utf-16-le").hex()
-    expect(len(saved) == int(backup.group(2)) and described in saved.decode("latin-1").lower(),
-           "backup %s: %d bytes\n%s" % (backup.group(1), len(saved), saved[:400]))
-    expect(not m.file_exists("\\tool.bin"), "the damaged download was not deleted")
+        inventory = records(m.read_file("\\inventory.txt").decode("latin-1"))
+        kinds = [r.get("kind") for r in inventory]
+        system = [r for r in inventory if r.get("kind") == "system"]
+        expect(kinds[0] == "firmware" and len(system) == 1, "inventory: %r" % inventory)
+        for key, value in SMBIOS.items():
+            expect(system[0].get(key) == value, "inventory %s: %r" % (key, system[0].get(key)))
+        pci = records(m.read_file("\\pci.txt").decode("latin-1"))
+        expect(kinds.count("pci") == len(pci) > 0, "inventory has %d PCI functions, pci -data %d" % (kinds.count("pci"), len(pci)))
+        expect("volume" in kinds, "no volume in the inventory")
+        saved = m.read_file(backup.group(1))
+        # The entry made before the check is in the backup (its description in UCS-2 hex).
+        described = "Manual gone".encode("utf-16-le").hex()
+        expect(len(saved) == int(backup.group(2)) and described in saved.decode("latin-1").lower(),
+               "backup %s: %d bytes\n%s" % (backup.group(1), len(saved), saved[:400]))
+        expect(not m.file_exists("\\update.tsb"), "the damaged download was not deleted")
 
 
 if __name__ == "__main__":
