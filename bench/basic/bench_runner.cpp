@@ -296,6 +296,7 @@ int main(int argc, char** argv) {
         }
         if (tarn_only) {
             std::printf("%-8s %10.3f  %s\n", name.c_str(), t.seconds, t.output.c_str());
+            std::fflush(stdout);
             continue;
         }
         bool same = t.ran && p.ran && l.ran && t.output == p.output && t.output == l.output;
@@ -306,6 +307,7 @@ int main(int argc, char** argv) {
         if (!(rl > 0 && rl <= 2.0)) all_near_lua = false;
         std::printf("%-8s %10.3f %10.3f %10.3f %12.2f %10.2f  %s\n", name.c_str(), t.seconds, p.seconds, l.seconds,
                     rp, rl, same ? "same" : "DIFFERENT");
+        std::fflush(stdout);  // each row as soon as it is measured (the whole run takes minutes)
         if (!same)
             std::printf("    tarn: %s\n    python: %s\n    lua: %s\n", t.output.c_str(), p.output.c_str(),
                         l.output.c_str());

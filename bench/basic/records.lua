@@ -33,7 +33,7 @@ end
 
 local total, dirs, named, count = 0, 0, 0, 0
 local r = {}
-for pass = 1, 32 do
+for pass = 1, 56 do
     local n = records(t, r)
     count = count + n
     for i = 1, n do

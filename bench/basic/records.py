@@ -18,7 +18,7 @@ total = 0
 dirs = 0
 named = 0
 count = 0
-for p in range(1, 33):
+for p in range(1, 57):
     r = records(text)
     n = len(r)
     count = count + n

@@ -22,7 +22,7 @@ end
 
 local lines, words, hits, longest, size = 0, 0, 0, 0, 0
 local l, w = {}, {}
-for pass = 1, 28 do
+for pass = 1, 36 do
     local n = split(t, "\n", l)
     lines = lines + n
     local out = ""

@@ -6,7 +6,7 @@ words = 0
 hits = 0
 longest = 0
 size = 0
-for p in range(1, 29):
+for p in range(1, 37):
     ls = text.split("\n")
     n = len(ls) if text else 0
     lines = lines + n
