@@ -4,11 +4,19 @@
 #
 #   tools/setup-deps.sh          install what is missing
 #   tools/setup-deps.sh --check  only report what is missing (exit 1 if anything is)
+#   tools/setup-deps.sh --bench  also the benchmark's interpreters (before --check)
 set -euo pipefail
 
 PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
           qemu-system-x86 ovmf mtools dosfstools gdisk fdisk python3-pyte
           acpica-tools dmidecode sbsigntool openssl xxd)
+
+# Lua 5.4 only for the BASIC benchmark (bench/basic/run.sh); no test needs it.
+BENCH_PACKAGES=(lua5.4)
+if [[ ${1:-} == --bench ]]; then
+    PACKAGES+=("${BENCH_PACKAGES[@]}")
+    shift
+fi
 
 check_only=0
 if [[ ${1:-} == --check ]]; then

@@ -4,4 +4,4 @@ local function fib(n)
     return fib(n - 1) + fib(n - 2)
 end
 
-print(fib(27))
+print(fib(36))

@@ -1,6 +1,6 @@
 -- An integer loop with arithmetic and branches.
 local total = 0
-for i = 1, 3000000 do
+for i = 1, 36000000 do
     local x = i * 7 + 3
     if x % 3 == 0 then
         total = total + x // 3

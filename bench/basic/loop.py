@@ -1,6 +1,6 @@
 # An integer loop with arithmetic and branches.
 total = 0
-for i in range(1, 3000001):
+for i in range(1, 36000001):
     x = i * 7 + 3
     if x % 3 == 0:
         total = total + x // 3

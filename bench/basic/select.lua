@@ -1,6 +1,6 @@
 -- SELECT-heavy dispatch (an if/elseif chain).
 local acc = 0
-for i = 1, 1000000 do
+for i = 1, 30000000 do
     local op = i % 10
     if op == 0 then
         acc = acc + 1

@@ -1,6 +1,6 @@
 # SELECT-heavy dispatch (an if/elif chain).
 acc = 0
-for i in range(1, 1000001):
+for i in range(1, 30000001):
     op = i % 10
     if op == 0:
         acc = acc + 1

@@ -1,5 +1,5 @@
 -- Insertion sort of pseudo-random numbers in an array.
-local n = 3000
+local n = 12000
 local a = {}
 local seed = 12345
 for i = 0, n - 1 do

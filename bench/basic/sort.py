@@ -1,5 +1,5 @@
 # Insertion sort of pseudo-random numbers in an array.
-n = 3000
+n = 12000
 a = [0] * n
 seed = 12345
 for i in range(0, n):

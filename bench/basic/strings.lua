@@ -1,7 +1,7 @@
 -- String building and slicing.
 local count = 0
 local total = 0
-for r = 1, 300 do
+for r = 1, 6600 do
     local s = ""
     for i = 0, 499 do
         s = s .. string.char(65 + (i * r) % 26)

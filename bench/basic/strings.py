@@ -1,7 +1,7 @@
 # String building and slicing.
 count = 0
 total = 0
-for r in range(1, 301):
+for r in range(1, 6601):
     s = ""
     for i in range(0, 500):
         s = s + chr(65 + (i * r) % 26)

@@ -90,6 +90,9 @@ bool eval_number(ScriptEngine* engine, const Expr* expr, int64_t* out);
 bool eval_condition(ScriptEngine* engine, const Expr* expr, bool* out);
 // Stores into a variable or array element; takes ownership of value (also on failure).
 bool assign(ScriptEngine* engine, const Expr* target, Value value);
+// target = target + a + b ...: appends to the variable's text in place when it holds the
+// only reference, and otherwise does what evaluating and assigning would.
+bool assign_append(ScriptEngine* engine, const Expr* target, const Expr* value);
 // DIM, REDIM (statement flags 1) and LOCAL.
 bool declare(ScriptEngine* engine, const Statement* statement, bool is_local);
 Variable* lookup_variable(ScriptEngine* engine, const char* name);

@@ -198,7 +198,104 @@ int64_t power_of(int64_t base, int64_t exponent) {
     return eval(e, x, out);
 }
 
+// Longest run of '+' operators a chain is evaluated in at once; a longer chain keeps its
+// left part as one operand, evaluated the same way.
+constexpr int32_t kMaxChainOperators = 16;
+
+inline bool is_plus(const Expr* x) { return x->kind == kExprBinary && x->op == kTokPlus; }
+
+// The operands of a left-leaning chain a + b + c ..., leftmost first, and the operator
+// nodes (nodes[i] joins the result of operands 0..i to operand i+1). Returns the number
+// of operators.
+int32_t plus_chain(const Expr* x, const Expr** operands, const Expr** nodes) {
+    int32_t n = 0;
+    for (const Expr* p = x; is_plus(p) && n < kMaxChainOperators; p = p->left) nodes[n++] = p;
+    for (int32_t i = 0, j = n - 1; i < j; i++, j--) {
+        const Expr* t = nodes[i];
+        nodes[i] = nodes[j];
+        nodes[j] = t;
+    }
+    operands[0] = nodes[0]->left;
+    for (int32_t i = 0; i < n; i++) operands[i + 1] = nodes[i]->right;
+    return n;
+}
+
+void release_values(Value* values, int32_t count) {
+    for (int32_t i = 0; i < count; i++) value_release(values[i]);
+}
+
+// Evaluates the string operands 1..n of a chain (after a string operand 0) in order into
+// values; a number among them is the error the operator before it reports.
+bool eval_string_operands(ScriptEngine* e, const Expr* const* operands, const Expr* const* nodes, int32_t n,
+                          Value* values) {
+    for (int32_t i = 0; i < n; i++) {
+        if (!eval_operand(e, operands[i + 1], &values[i])) {
+            release_values(values, i);
+            return false;
+        }
+        if (values[i].kind != kValueString) {
+            release_values(values, i + 1);
+            return mixed_operands(e, nodes[i]);
+        }
+    }
+    return true;
+}
+
+// A new string of first's bytes followed by each value's (all strings), built in one piece.
+bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, const Value* values, int32_t n,
+                  Value* out) {
+    uint64_t total = first->length;
+    for (int32_t i = 0; i < n; i++) {
+        if (add_overflows(total, values[i].string->length, &total))
+            return engine_error(e, line, "out of memory");
+    }
+    SharedString* s = try_new_string_raw(total);
+    if (!s) return engine_error(e, line, "out of memory");
+    char* to = s->bytes();
+    memcpy(to, first->bytes(), first->length);
+    to += first->length;
+    for (int32_t i = 0; i < n; i++) {
+        memcpy(to, values[i].string->bytes(), values[i].string->length);
+        to += values[i].string->length;
+    }
+    *out = string_value(s);
+    return true;
+}
+
+// a + b + c ... evaluated left to right as the single operators would be, but strings
+// joined once at the end instead of one intermediate string per operator.
+[[gnu::noinline]] bool eval_plus_chain(ScriptEngine* e, const Expr* x, Value* out) {
+    const Expr* operands[kMaxChainOperators + 1];
+    const Expr* nodes[kMaxChainOperators];
+    int32_t n = plus_chain(x, operands, nodes);
+    Value first;
+    if (!eval_operand(e, operands[0], &first)) return false;
+    if (first.kind == kValueNumber) {
+        uint64_t sum = static_cast<uint64_t>(first.number);
+        for (int32_t i = 0; i < n; i++) {
+            Value b;
+            if (!eval_operand(e, operands[i + 1], &b)) return false;
+            if (b.kind != kValueNumber) {
+                value_release(b);
+                return mixed_operands(e, nodes[i]);
+            }
+            sum += static_cast<uint64_t>(b.number);
+        }
+        *out = number_value(static_cast<int64_t>(sum));
+        return true;
+    }
+    Value values[kMaxChainOperators];
+    bool ok = eval_string_operands(e, operands, nodes, n, values);
+    if (ok) {
+        ok = join_strings(e, x->line, first.string, values, n, out);
+        release_values(values, n);
+    }
+    value_release(first);
+    return ok;
+}
+
 [[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+    if (x->op == kTokPlus && is_plus(x->left)) return eval_plus_chain(e, x, out);
     int64_t l, r;
     if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) return numeric_binary(e, x, l, r, out);
     Value a, b;
@@ -405,6 +502,45 @@ bool assign(ScriptEngine* e, const Expr* target, Value value) {
     value_release(v->scalar);
     v->scalar = value;
     return true;
+}
+
+bool assign_append(ScriptEngine* e, const Expr* target, const Expr* value) {
+    const Expr* operands[kMaxChainOperators + 1];
+    const Expr* nodes[kMaxChainOperators];
+    int32_t n = is_plus(value) ? plus_chain(value, operands, nodes) : 0;
+    Variable* v = n ? find_variable_cached(e, target->name, target->hash, &target->cache) : nullptr;
+    // Anything but a string variable with the text already in it takes the general path,
+    // which also gives the errors.
+    if (!v || v->is_array || v->scalar.kind != kValueString || operands[0]->kind != kExprName ||
+        find_builtin_cached(e, target->name, &target->cache) || find_procedure_cached(e, target->name, &target->cache)) {
+        Value result;
+        return eval(e, value, &result) && assign(e, target, result);
+    }
+    // The text as it was before the operands ran (they may call procedures that change it).
+    SharedString* held = v->scalar.string;
+    string_retain(held);
+    Value values[kMaxChainOperators];
+    if (!eval_string_operands(e, operands, nodes, n, values)) {
+        string_release(held);
+        return false;
+    }
+    Variable* now = find_variable_cached(e, target->name, target->hash, &target->cache);
+    bool ok = true;
+    if (now == v && !v->is_array && v->scalar.kind == kValueString && v->scalar.string == held && held->refs == 2) {
+        // Still the same text, and the variable and this function its only holders.
+        StringPiece pieces[kMaxChainOperators];
+        for (int32_t i = 0; i < n; i++) pieces[i] = {values[i].string->bytes(), values[i].string->length};
+        held->refs = 1;
+        SharedString* grown = string_append_unique(held, pieces, n);
+        if (grown) v->scalar.string = grown;
+        else ok = engine_error(e, nodes[n - 1]->line, "out of memory");
+    } else {
+        Value result;
+        ok = join_strings(e, nodes[n - 1]->line, held, values, n, &result) && assign(e, target, result);
+        string_release(held);
+    }
+    release_values(values, n);
+    return ok;
 }
 
 bool declare(ScriptEngine* e, const Statement* s, bool is_local) {

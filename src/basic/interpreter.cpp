@@ -425,6 +425,7 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
 }
 
 [[gnu::noinline]] ExecResult exec_assign(ScriptEngine* e, const Statement* s) {
+    if (s->flags & kAssignAppends) return assign_append(e, s->expr[0], s->expr[1]) ? kExecDone : failed(e);
     Value v;
     if (!eval(e, s->expr[1], &v) || !assign(e, s->expr[0], v)) return failed(e);
     return kExecDone;

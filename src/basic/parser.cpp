@@ -483,6 +483,14 @@ bool call_arguments(Parser* p, Statement* s, ExprList* pre, bool have_parens) {
 }
 
 // Assignment or procedure call, starting at the identifier.
+// Whether value is name + ... : a chain of '+' whose leftmost operand is the variable.
+bool appends_to(const Expr* value, const char* name) {
+    if (value->kind != kExprBinary || value->op != kTokPlus) return false;
+    const Expr* x = value;
+    while (x->kind == kExprBinary && x->op == kTokPlus) x = x->left;
+    return x->kind == kExprName && strcmp(x->name, name) == 0;
+}
+
 Statement* assignment_or_call(Parser* p, int32_t line) {
     Owned<char> name(lower_copy(p->current.text));
     int32_t name_line = p->current.line;
@@ -503,6 +511,8 @@ Statement* assignment_or_call(Parser* p, int32_t line) {
         Statement* s = new_statement(kStmtAssign, line);
         s->expr[0] = target.take();
         s->expr[1] = value;
+        if (s->expr[0]->kind == kExprName && s->expr[0]->string_name && appends_to(value, s->expr[0]->name))
+            s->flags = kAssignAppends;
         return s;
     }
     StatementOwner s(new_statement(kStmtCall, line));

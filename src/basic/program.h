@@ -50,6 +50,8 @@ constexpr int32_t kLoopWhile = 4;
 constexpr int32_t kLoopUntil = 8;
 // RETURN flags: the statement is in the body of a FUNCTION.
 constexpr int32_t kReturnInFunction = 1;
+// Assignment flags: the value is a '+' chain that starts with the assigned string variable.
+constexpr int32_t kAssignAppends = 1;
 // RUN flags.
 constexpr int32_t kRunTo = 1;
 constexpr int32_t kRunAppend = 2;

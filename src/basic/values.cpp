@@ -41,6 +41,45 @@ SharedString* new_string_text(const char* text) { return new_string(text, strlen
 
 SharedString* empty_string() { return new_string_raw(0); }
 
+uint64_t string_capacity(const SharedString* s) {
+    return allocation_size(s) - sizeof(SharedString) - 1;
+}
+
+SharedString* string_append_unique(SharedString* s, const StringPiece* pieces, int32_t count) {
+    uint64_t length = s->length;
+    unsigned char high = 0;
+    for (int32_t i = 0; i < count; i++) {
+        if (add_overflows(length, pieces[i].length, &length)) return nullptr;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(pieces[i].bytes);
+        for (uint64_t k = 0; k < pieces[i].length; k++) high |= p[k];
+    }
+    uint64_t capacity = string_capacity(s);
+    if (length > capacity) {
+        uint64_t grown = capacity < 16 ? 32 : capacity * 2;
+        if (grown < length || grown < capacity) grown = length;
+        uint64_t total;
+        if (add_overflows(grown, sizeof(SharedString) + 1, &total)) return nullptr;
+        SharedString* moved = static_cast<SharedString*>(resize(s, total));
+        if (!moved && grown > length) {
+            // No room for the doubled block: try the exact size.
+            if (add_overflows(length, sizeof(SharedString) + 1, &total)) return nullptr;
+            moved = static_cast<SharedString*>(resize(s, total));
+        }
+        if (!moved) return nullptr;
+        s = moved;
+    }
+    char* end = s->bytes() + s->length;
+    for (int32_t i = 0; i < count; i++) {
+        if (pieces[i].length) memcpy(end, pieces[i].bytes, pieces[i].length);
+        end += pieces[i].length;
+    }
+    *end = 0;
+    s->length = length;
+    // The cached ASCII fact stays true only while every appended byte is below 128.
+    if ((s->flags & kStringAsciiKnown) && (s->flags & kStringAscii) && (high & 0x80)) s->flags = kStringAsciiKnown;
+    return s;
+}
+
 bool string_is_ascii(SharedString* s) {
     if (!(s->flags & kStringAsciiKnown)) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(s->bytes());

@@ -55,6 +55,17 @@ SharedString* empty_string();
 SharedString* try_new_string_raw(uint64_t length);
 inline void string_retain(SharedString* s) { s->refs++; }
 void string_release(SharedString* s);
+// Bytes the string's block can hold without moving (its length or more).
+uint64_t string_capacity(const SharedString* s);
+// Appends the pieces to a string that holds its only reference, in place while its block
+// has room and otherwise in a block at least twice as large, so that appending one piece
+// at a time costs amortised linear time. Returns the string (it may have moved), or null
+// when memory runs out or the length overflows; s is then as it was.
+struct StringPiece {
+    const char* bytes;
+    uint64_t length;
+};
+SharedString* string_append_unique(SharedString* s, const StringPiece* pieces, int32_t count);
 
 // Copies a value field by field (the bytes of the payload as they are). Used on the hot
 // paths where a value written just before is read back: a copy in one wide load of
