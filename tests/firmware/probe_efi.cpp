@@ -15,7 +15,11 @@
 //     data=TEXT    pass TEXT as exit data (through Exit)
 //     shell        call the Shell protocol: print "probe: shell root R cwd [DIR] major M
 //                  minor N", then Execute "echo from the probe" and print
-//                  "probe: execute STATUS" (hexadecimal)
+//                  "probe: execute STATUS" (hexadecimal), then "probe: names [NAME] [DEVICE]"
+//                  (GetGuidName of the Shell protocol's GUID, GetDeviceName of its own
+//                  device)
+//     break        print "probe: waiting for break", then wait up to 20 s for the shell's
+//                  ExecutionBreak event and print "probe: break seen" or "probe: no break"
 //
 // It uses only the UEFI definitions in src/uefi, not the shell's runtime.
 #include "uefi/guids.h"
@@ -98,6 +102,7 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
     const Char16* data = nullptr;
     bool clear = false;
     bool shell = false;
+    bool wait_break = false;
     for (uint64_t i = 1; sp && i < sp->argc; i++) {
         const Char16* a = sp->argv[i];
         if (starts_with(a, "status=")) {
@@ -109,6 +114,8 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
             clear = true;
         } else if (starts_with(a, "shell") && a[5] == 0) {
             shell = true;
+        } else if (starts_with(a, "break") && a[5] == 0) {
+            wait_break = true;
         }
     }
     if (clear) {
@@ -176,9 +183,36 @@ extern "C" Status EFIAPI probe_main(Handle image, SystemTable* st) {
         line.add("probe: execute ");
         line.add_number(code);
         print(st, line);
+        const Char16* guid_name = nullptr;
+        Char16* device = nullptr;
+        line = Line{};
+        line.add("probe: names [");
+        if (sh->get_guid_name(&kShellProtocolGuid, &guid_name) == kSuccess && guid_name) line.add(guid_name, kMaxLine);
+        line.add("] [");
+        if (li && sh->get_device_name(li->device_handle, 3, nullptr, &device) == kSuccess && device) {
+            line.add(device, kMaxLine);
+            bs->free_pool(device);
+        }
+        line.add("]");
+        print(st, line);
     } else if (shell) {
         line = Line{};
         line.add("probe: no shell protocol");
+        print(st, line);
+    }
+
+    if (wait_break) {
+        if (!sh) bs->locate_protocol(&kShellProtocolGuid, nullptr, reinterpret_cast<void**>(&sh));
+        line = Line{};
+        line.add("probe: waiting for break");
+        print(st, line);
+        bool seen = false;
+        for (int i = 0; i < 2000 && sh && sh->execution_break && !seen; i++) {
+            seen = bs->check_event(sh->execution_break) == kSuccess;
+            if (!seen) bs->stall(10000);
+        }
+        line = Line{};
+        line.add(seen ? "probe: break seen" : "probe: no break");
         print(st, line);
     }
 

@@ -5,6 +5,7 @@ the snakeoil key, a signed TARN refusing the unsigned probe and running the sign
 
 import os
 import pathlib
+import re
 import subprocess
 import tempfile
 
@@ -66,6 +67,18 @@ def started_from_the_prompt(efi_dir):
         m.wait_for("probe: shell root 1 cwd [fs0:\\] major 2 minor 2\n")
         m.wait_for("from the probe\n")
         m.wait_for("probe: execute 0\n")
+        # Names come from the shell's registry: the Shell protocol's own, a device's.
+        m.wait_for(re.compile(r"probe: names \[Shell\] \[[^\]\n]+\]\n"))
+        m.wait_for(PROMPT)
+
+        # Ctrl-C typed over the serial line while an application runs reaches it as the
+        # Shell protocol's ExecutionBreak event; typing a c does not.
+        m.send_line("probe.efi break")
+        m.wait_for("probe: waiting for break\n")
+        m.send("c")
+        m.expect_absent("probe: break seen", within=1.0)
+        m.send("\x03")
+        m.wait_for("probe: break seen\n", timeout=30)
         m.wait_for(PROMPT)
 
         # A second TARN started from this one replaces the Shell protocol while it runs
