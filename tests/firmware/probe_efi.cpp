@@ -26,21 +26,10 @@
 #include "uefi/protocols.h"
 #include "uefi/shell.h"
 #include "uefi/tables.h"
+#include "efi_test_memory.h"
 
 using namespace tarn::efi;
 
-extern "C" void* memset(void* dest, int value, size_t count) {
-    auto* d = static_cast<volatile uint8_t*>(dest);
-    for (size_t i = 0; i < count; i++) d[i] = static_cast<uint8_t>(value);
-    return dest;
-}
-
-extern "C" void* memcpy(void* dest, const void* src, size_t count) {
-    auto* d = static_cast<volatile uint8_t*>(dest);
-    const auto* s = static_cast<const uint8_t*>(src);
-    for (size_t i = 0; i < count; i++) d[i] = s[i];
-    return dest;
-}
 
 namespace {
 
