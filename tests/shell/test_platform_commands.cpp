@@ -318,4 +318,63 @@ TEST(PlatformReset, AFailedWriteIsReportedAndNoResetFollows) {
     EXPECT_TRUE(reset_calls().empty());
 }
 
+// ---- sysinfo
+
+std::vector<std::string> keys_of(const std::string& record) {
+    std::vector<std::string> keys;
+    size_t at = 0;
+    while (at < record.size()) {
+        const size_t eq = record.find('=', at), nl = record.find('\n', at);
+        if (eq == std::string::npos || nl == std::string::npos) break;
+        if (eq < nl) keys.push_back(record.substr(at, eq - at));
+        at = nl + 1;
+    }
+    return keys;
+}
+
+TEST(PlatformSysinfo, OneScreenInTheOrderOfItsLines) {
+    CommandShell s(file_commands());
+    const std::string out = s.output("sysinfo");
+    const char* in_order[] = {"Firmware: ", "\nUEFI:     2.7\n", "\nSecure Boot", "\nCPU:      TARN Simulated CPU @ 1.00GHz / GenuineIntel\n",
+                              "\nMemory:   ", "\nConsole:  ", "\nTables:   ", "\nStarted from: fs0: "};
+    size_t at = 0;
+    for (const char* piece : in_order) {
+        SCOPED_TRACE(piece);
+        const size_t found = out.find(piece, at);
+        ASSERT_NE(found, std::string::npos) << out;
+        at = found;
+    }
+    MemoryMap map;
+    ASSERT_TRUE(read_memory_map(&map));
+    MemoryTotals t;
+    total_memory_map(map, &t);
+    EXPECT_NE(out.find("Memory:   " + std::to_string(pages_to_mib(t.total_pages)) + " MiB\n"), std::string::npos);
+    EXPECT_EQ(out.find("Graphics:"), std::string::npos);  // the simulation has no Graphics Output
+}
+
+TEST(PlatformSysinfo, OneRecordWithTheFieldsInOrder) {
+    CommandShell s(file_commands());
+    const std::string out = s.output("sysinfo extra words -data");
+    const std::vector<std::string> expected = {
+        "firmware", "firmware_revision", "uefi", "secure_boot", "cpu", "cpu_vendor", "memory",
+        "console_columns", "console_rows", "config_tables", "acpi", "smbios", "boot_volume", "boot_devpath"};
+    EXPECT_EQ(keys_of(out), expected) << out;
+    EXPECT_NE(out.find("\ncpu_vendor=GenuineIntel\n"), std::string::npos);
+    EXPECT_NE(out.find("\nboot_volume=fs0\n"), std::string::npos);
+}
+
+TEST(PlatformSysinfo, UefiRevisionsShowTheirVersion) {
+    CommandShell s(file_commands());
+    struct Case {
+        uint32_t revision;
+        const char* line;
+    } cases[] = {{(2u << 16) | 80, "UEFI:     2.8\n"}, {(2u << 16) | 31, "UEFI:     2.3.1\n"},
+                 {(2u << 16) | 100, "UEFI:     2.10\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        firmware().system_table->hdr.revision = c.revision;
+        EXPECT_NE(s.output("sysinfo").find(c.line), std::string::npos);
+    }
+}
+
 }  // namespace
