@@ -11,6 +11,7 @@
 #include "hw/hw_commands.h"
 #include "images/images.h"
 #include "net/net_commands.h"
+#include "platform/platform_commands.h"
 #include "runtime/output.h"
 #include "shell/registry.h"
 #include "vars/vars_module.h"
@@ -36,6 +37,7 @@ void register_modules() {
     register_images_module();  // the runner of EFI applications
     register_net_commands();  // ifconfig, ping, tftp, http
     register_editor_commands();  // edit, hexedit
+    register_platform_commands();  // memmap, reset, sysinfo
 }
 
 }  // namespace tarn
