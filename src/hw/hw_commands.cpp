@@ -8,6 +8,7 @@ void register_hw_commands() {
     register_dmem_command();
     register_acpiview_command();
     register_smbiosview_command();
+    register_cpuid_command();
 }
 
 }  // namespace tarn

@@ -12,5 +12,6 @@ void register_mm_command();
 void register_pci_command();
 void register_acpiview_command();
 void register_smbiosview_command();
+void register_cpuid_command();
 
 }  // namespace tarn
