@@ -9,6 +9,7 @@ void register_hw_commands() {
     register_acpiview_command();
     register_smbiosview_command();
     register_cpuid_command();
+    register_sermode_command();
 }
 
 }  // namespace tarn

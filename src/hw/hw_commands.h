@@ -13,5 +13,6 @@ void register_pci_command();
 void register_acpiview_command();
 void register_smbiosview_command();
 void register_cpuid_command();
+void register_sermode_command();
 
 }  // namespace tarn

@@ -142,6 +142,17 @@ struct SerialIo {
     void* mode;
 };
 
+// EFI_SERIAL_IO_MODE: the port's current settings (what SerialIo::mode points to).
+struct SerialIoMode {
+    uint32_t control_mask;
+    uint32_t timeout;
+    uint64_t baud_rate;
+    uint32_t receive_fifo_depth;
+    uint32_t data_bits;
+    uint32_t parity;
+    uint32_t stop_bits;
+};
+
 struct ShellParameters {
     Char16** argv;
     uint64_t argc;
