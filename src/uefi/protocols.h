@@ -127,8 +127,8 @@ struct DevicePathFromText {
     DevicePath*(EFIAPI* convert_text_to_device_path)(const Char16* text);
 };
 
-// EFI_SERIAL_IO_PROTOCOL: only Write is used (raw bytes to the line, past the terminal
-// driver); the other members keep the layout.
+// EFI_SERIAL_IO_PROTOCOL: Write sends raw bytes to the line, past the terminal driver;
+// sermode reads the mode and calls SetAttributes; the other members keep the layout.
 struct SerialIo {
     uint32_t revision;
     Status(EFIAPI* reset)(SerialIo* self);

@@ -52,16 +52,31 @@ def cpuid_models(efi_dir: str) -> None:
 # sermode settings, the line sermode then shows, and the line-control register's value.
 # The last one is the console's own setting: while the port's line differs from it the
 # firmware's terminal on the port is gone, so the changes run from one script that ends
-# by putting the line back, and print what they saw once the console is back.
+# by putting the line back, and print what they saw once the console is back. After each
+# change the script also reads the baud-rate divisor (the 1.8432 MHz clock / 16 / baud)
+# through the divisor latch: line-control bit 7 set, ports 0x3F8 and 0x3F9, bit 7 cleared.
 SETTINGS = [
     ("115200 even 8 2", "115200 baud, parity even, 8 data bits, stop bits 2", 0x1F),
     ("9600 o 7 2", "9600 baud, parity odd, 7 data bits, stop bits 2", 0x0E),
     ("19200 s 5 15", "19200 baud, parity space, 5 data bits, stop bits 1.5", 0x3C),
     ("115200 n 8 1", "115200 baud, parity none, 8 data bits, stop bits 1", 0x03),
 ]
-SCRIPT = "h$ = ARG$(1)\nall$ = \"\"\n" + "".join(
-    'all$ = all$ + "<" + RUN$("sermode " + h$ + " %s") + "|" + RUN$("mm 3fb -IO -n") + ">"\n' % args
-    for args, _, _ in SETTINGS) + "PRINT all$\n"
+PORT = "IO   0x00000000000003F%X : 0x%02X"
+
+
+def divisor(args: str) -> int:
+    return 115200 // int(args.split()[0])
+
+
+def script_step(args: str, lcr: int) -> str:
+    return ('all$ = all$ + "<" + RUN$("sermode " + h$ + " %s") + "|" + RUN$("mm 3fb -IO -n")\n'
+            'RUN "mm 3fb %X -IO"\n'
+            'all$ = all$ + "|" + RUN$("mm 3f8 -IO -n") + "|" + RUN$("mm 3f9 -IO -n") + ">"\n'
+            'RUN "mm 3fb %X -IO"\n') % (args, lcr | 0x80, lcr)
+
+
+SCRIPT = ("h$ = ARG$(1)\nall$ = \"\"\n" + "".join(script_step(args, lcr) for args, _, lcr in SETTINGS)
+          + "PRINT all$\n")
 
 
 def check_sermode(m: Machine) -> None:
@@ -76,7 +91,9 @@ def check_sermode(m: Machine) -> None:
     m.wait_for("Handle %s: 115200 baud" % handle)
     m.wait_for(PROMPT)
     m.send_line("ser.tsb " + handle)
-    expected = "".join("<Handle %s: %s|%s>" % (handle, line, LCR % lcr) for _, line, lcr in SETTINGS)
+    expected = "".join("<Handle %s: %s|%s|%s|%s>" % (handle, line, LCR % lcr, PORT % (8, divisor(args) & 0xff),
+                                                     PORT % (9, divisor(args) >> 8))
+                       for args, line, lcr in SETTINGS)
     m.wait_for(expected)
     m.wait_for(PROMPT)
     # Refused words: the usage line, and the port untouched.
