@@ -8,6 +8,8 @@ void register_hw_commands() {
     register_dmem_command();
     register_acpiview_command();
     register_smbiosview_command();
+    register_cpuid_command();
+    register_sermode_command();
 }
 
 }  // namespace tarn

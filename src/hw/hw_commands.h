@@ -12,5 +12,7 @@ void register_mm_command();
 void register_pci_command();
 void register_acpiview_command();
 void register_smbiosview_command();
+void register_cpuid_command();
+void register_sermode_command();
 
 }  // namespace tarn

@@ -127,8 +127,8 @@ struct DevicePathFromText {
     DevicePath*(EFIAPI* convert_text_to_device_path)(const Char16* text);
 };
 
-// EFI_SERIAL_IO_PROTOCOL: only Write is used (raw bytes to the line, past the terminal
-// driver); the other members keep the layout.
+// EFI_SERIAL_IO_PROTOCOL: Write sends raw bytes to the line, past the terminal driver;
+// sermode reads the mode and calls SetAttributes; the other members keep the layout.
 struct SerialIo {
     uint32_t revision;
     Status(EFIAPI* reset)(SerialIo* self);
@@ -140,6 +140,17 @@ struct SerialIo {
     Status(EFIAPI* write)(SerialIo* self, uint64_t* buffer_size, const void* buffer);
     Status(EFIAPI* read)(SerialIo* self, uint64_t* buffer_size, void* buffer);
     void* mode;
+};
+
+// EFI_SERIAL_IO_MODE: the port's current settings (what SerialIo::mode points to).
+struct SerialIoMode {
+    uint32_t control_mask;
+    uint32_t timeout;
+    uint64_t baud_rate;
+    uint32_t receive_fifo_depth;
+    uint32_t data_bits;
+    uint32_t parity;
+    uint32_t stop_bits;
 };
 
 struct ShellParameters {
