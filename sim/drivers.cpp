@@ -47,8 +47,8 @@ bool opened_by_driver(efi::Handle controller, const efi::Guid& protocol, efi::Ha
 efi::Status EFIAPI binding_supported(efi::DriverBinding* self, efi::Handle controller, efi::DevicePath*) {
     SimDriver& d = owner(self);
     log({"Supported", controller});
-    if (!db().find(controller, d.spec.consumes)) return efi::kUnsupported;
-    if (opened_by_driver(controller, d.spec.consumes, d.handle)) return efi::kAlreadyStarted;
+    if (!db().find(controller, d.layout.consumes)) return efi::kUnsupported;
+    if (opened_by_driver(controller, d.layout.consumes, d.handle)) return efi::kAlreadyStarted;
     return efi::kSuccess;
 }
 
@@ -57,12 +57,12 @@ int g_child_protocol = 0;
 efi::Status EFIAPI binding_start(efi::DriverBinding* self, efi::Handle controller, efi::DevicePath*) {
     SimDriver& d = owner(self);
     log({"Start", controller});
-    if (efi::is_error(d.spec.start_status)) return d.spec.start_status;
+    if (efi::is_error(d.layout.start_status)) return d.layout.start_status;
     void* interface = nullptr;
-    efi::Status st = db().open(controller, d.spec.consumes, &interface, d.handle, controller,
+    efi::Status st = db().open(controller, d.layout.consumes, &interface, d.handle, controller,
                                efi::kOpenProtocolByDriver);
     if (efi::is_error(st)) return st;
-    if (d.spec.make_child) {
+    if (d.layout.make_child) {
         // The child's path: the parent's, then a Controller node with the child's index.
         std::vector<uint8_t> path;
         auto* parent = static_cast<const efi::DevicePath*>(db().find(controller, efi::kDevicePathProtocolGuid));
@@ -79,14 +79,14 @@ efi::Status EFIAPI binding_start(efi::DriverBinding* self, efi::Handle controlle
         db().install(&child, efi::kDevicePathProtocolGuid, d.child_paths.back().data());
         static constexpr efi::Guid kDiskIo = {0xce345171, 0xba0b, 0x11d2, {0x8e, 0x4f, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b}};
         db().install(&child, kDiskIo, &g_child_protocol);
-        db().open(controller, d.spec.consumes, &interface, d.handle, child, efi::kOpenProtocolByChildController);
+        db().open(controller, d.layout.consumes, &interface, d.handle, child, efi::kOpenProtocolByChildController);
         d.children.push_back(child);
     }
     return efi::kSuccess;
 }
 
 void destroy_child(SimDriver& d, efi::Handle controller, efi::Handle child) {
-    db().close(controller, d.spec.consumes, d.handle, child);
+    db().close(controller, d.layout.consumes, d.handle, child);
     auto it = std::find(d.children.begin(), d.children.end(), child);
     if (it != d.children.end()) d.children.erase(it);
     for (const efi::Guid& g : db().protocols_on(child)) db().force_remove(child, g);
@@ -96,25 +96,25 @@ efi::Status EFIAPI binding_stop(efi::DriverBinding* self, efi::Handle controller
                                 efi::Handle* children) {
     SimDriver& d = owner(self);
     log({"Stop", controller, count && children ? children[0] : nullptr, count});
-    if (efi::is_error(d.spec.stop_status)) return d.spec.stop_status;
+    if (efi::is_error(d.layout.stop_status)) return d.layout.stop_status;
     if (count) {
         for (uint64_t i = 0; i < count; i++) destroy_child(d, controller, children[i]);
         return efi::kSuccess;
     }
-    return db().close(controller, d.spec.consumes, d.handle, controller);
+    return db().close(controller, d.layout.consumes, d.handle, controller);
 }
 
 efi::Status EFIAPI get_driver_name(efi::ComponentName* self, const char* language, efi::Char16** name) {
     SimDriver& d = owner(self);
-    if (!name || !listed(d.spec.languages, language)) return efi::kUnsupported;
-    *name = d.spec.name_terminated ? d.name16.data() : d.bare_name.data();
+    if (!name || !listed(d.layout.languages, language)) return efi::kUnsupported;
+    *name = d.layout.name_terminated ? d.name16.data() : d.bare_name.data();
     return efi::kSuccess;
 }
 
 efi::Status EFIAPI get_controller_name(efi::ComponentName* self, efi::Handle controller, efi::Handle,
                                        const char* language, efi::Char16** name) {
     SimDriver& d = owner(self);
-    if (!name || !listed(d.spec.languages, language)) return efi::kUnsupported;
+    if (!name || !listed(d.layout.languages, language)) return efi::kUnsupported;
     auto it = d.controller_names.find(controller);
     if (it == d.controller_names.end()) return efi::kUnsupported;
     *name = it->second.data();
@@ -165,23 +165,23 @@ efi::Status EFIAPI run_diagnostics(efi::DriverDiagnostics2* self, efi::Handle co
 
 }  // namespace
 
-SimDriver& add_driver(SimFirmware& fw, const DriverSpec& spec, efi::Handle image) {
+SimDriver& add_driver(SimFirmware& fw, const DriverLayout& layout, efi::Handle image) {
     auto d = std::make_unique<SimDriver>();
     SimDriver& r = *d;
-    r.spec = spec;
-    r.name16.assign(spec.name.begin(), spec.name.end());
-    r.bare_name.assign(spec.name.begin(), spec.name.end());
-    r.binding = {{binding_supported, binding_start, binding_stop, spec.version, nullptr, nullptr}, &r};
-    r.names = {{get_driver_name, get_controller_name, r.spec.languages.c_str()}, &r};
-    r.configuration = {{set_options, options_valid, force_defaults, r.spec.languages.c_str()}, &r};
-    r.diagnostics = {{run_diagnostics, r.spec.languages.c_str()}, &r};
+    r.layout = layout;
+    r.name16.assign(layout.name.begin(), layout.name.end());
+    r.bare_name.assign(layout.name.begin(), layout.name.end());
+    r.binding = {{binding_supported, binding_start, binding_stop, layout.version, nullptr, nullptr}, &r};
+    r.names = {{get_driver_name, get_controller_name, r.layout.languages.c_str()}, &r};
+    r.configuration = {{set_options, options_valid, force_defaults, r.layout.languages.c_str()}, &r};
+    r.diagnostics = {{run_diagnostics, r.layout.languages.c_str()}, &r};
     efi::Handle h = image;
     HandleDatabase& hd = fw.handles();
-    if (!h && spec.loaded_image) {
+    if (!h && layout.loaded_image) {
         r.loaded.revision = 0x1000;
         r.loaded.system_table = fw.system_table();
-        r.loaded.image_base = r.spec.image.empty() ? nullptr : r.spec.image.data();
-        r.loaded.image_size = r.spec.image.size();
+        r.loaded.image_base = r.layout.image.empty() ? nullptr : r.layout.image.data();
+        r.loaded.image_size = r.layout.image.size();
         r.loaded.image_code_type = efi::kBootServicesCode;
         r.loaded.image_data_type = efi::kBootServicesData;
         hd.install(&h, efi::kLoadedImageProtocolGuid, &r.loaded);
@@ -190,10 +190,10 @@ SimDriver& add_driver(SimFirmware& fw, const DriverSpec& spec, efi::Handle image
     r.handle = h;
     r.binding.protocol.image_handle = h;
     r.binding.protocol.driver_binding_handle = h;
-    if (!spec.name.empty())
-        hd.install(&h, spec.name2 ? efi::kComponentName2ProtocolGuid : efi::kComponentNameProtocolGuid, &r.names);
-    if (spec.configuration) hd.install(&h, efi::kDriverConfiguration2ProtocolGuid, &r.configuration);
-    if (spec.diagnostics) hd.install(&h, efi::kDriverDiagnostics2ProtocolGuid, &r.diagnostics);
+    if (!layout.name.empty())
+        hd.install(&h, layout.name2 ? efi::kComponentName2ProtocolGuid : efi::kComponentNameProtocolGuid, &r.names);
+    if (layout.configuration) hd.install(&h, efi::kDriverConfiguration2ProtocolGuid, &r.configuration);
+    if (layout.diagnostics) hd.install(&h, efi::kDriverDiagnostics2ProtocolGuid, &r.diagnostics);
     state(fw).drivers.push_back(std::move(d));
     return r;
 }

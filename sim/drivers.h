@@ -13,7 +13,7 @@
 
 namespace sim {
 
-struct DriverSpec {
+struct DriverLayout {
     std::string name = "Sim Driver";  // empty: no component name protocol
     bool name_terminated = true;      // false: the name's units are not followed by a NUL
     bool name2 = true;                // ComponentName2; false: ComponentName
@@ -46,7 +46,7 @@ template <class P> struct DriverProtocol {
 };
 
 struct SimDriver {
-    DriverSpec spec;
+    DriverLayout layout;
     efi::Handle handle = nullptr;
     DriverProtocol<efi::DriverBinding> binding{};
     DriverProtocol<efi::ComponentName> names{};
@@ -67,7 +67,7 @@ struct SimDriver {
 
 // Installs a driver on a new handle (or on image, a loaded image's handle, whose
 // LoadedImage stays as it is).
-SimDriver& add_driver(SimFirmware& fw, const DriverSpec& spec, efi::Handle image = nullptr);
+SimDriver& add_driver(SimFirmware& fw, const DriverLayout& layout, efi::Handle image = nullptr);
 // Every call any driver received, in order.
 std::vector<DriverCall>& driver_calls(SimFirmware& fw);
 // Removes the driver's protocols (its children first); false when none is there.

@@ -332,7 +332,7 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < folders.size(); k++) {
         HostVolume v;
         v.root = fs::absolute(folders[k]);
-        sim::VolumeSpec setup;
+        sim::VolumeLayout setup;
         setup.label = v.root.filename().string().substr(0, 11);
         setup.location.pci_device = static_cast<uint32_t>(k + 1);
         v.id = sim::add_volume(fw, setup);

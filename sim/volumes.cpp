@@ -875,7 +875,7 @@ std::shared_ptr<Node> node_or_throw(SimFirmware& fw, VolumeId id, const std::str
     return n;
 }
 
-BlockId make_block(SimFirmware& fw, const BlockSpec& setup, efi::Handle* handle,
+BlockId make_block(SimFirmware& fw, const BlockLayout& setup, efi::Handle* handle,
                    const std::vector<uint8_t>& path) {
     auto& s = storage(fw);
     auto b = std::make_unique<SimBlock>();
@@ -945,7 +945,7 @@ void remove_storage(SimFirmware& fw) {
     s.closed.clear();
 }
 
-VolumeId add_volume(SimFirmware& fw, const VolumeSpec& setup) {
+VolumeId add_volume(SimFirmware& fw, const VolumeLayout& setup) {
     auto& s = storage(fw);
     auto v = std::make_unique<SimVolume>();
     v->id = static_cast<VolumeId>(s.volumes.size());
@@ -966,7 +966,7 @@ VolumeId add_volume(SimFirmware& fw, const VolumeSpec& setup) {
     fw.handles().install(&handle, efi::kSimpleFileSystemProtocolGuid, &v->sfs);
     v->handle = handle;
     if (setup.block_io) {
-        BlockSpec b;
+        BlockLayout b;
         b.location = setup.location;
         b.device_path = false;  // already on the handle
         b.removable = setup.removable;
@@ -1083,7 +1083,7 @@ int64_t file_misuse_count(SimFirmware& fw) { return storage(fw).misuse; }
 void reset_misuse_count(SimFirmware& fw) { storage(fw).misuse = 0; }
 uint64_t file_calls(SimFirmware& fw, FileOp op) { return storage(fw).calls[op]; }
 
-BlockId add_block_device(SimFirmware& fw, const BlockSpec& setup) {
+BlockId add_block_device(SimFirmware& fw, const BlockLayout& setup) {
     efi::Handle handle = nullptr;
     return make_block(fw, setup, &handle, build_path(setup.location, 0, setup.blocks, 0));
 }

@@ -25,7 +25,7 @@ struct DeviceLocation {
     uint32_t partition = 1;
 };
 
-struct VolumeSpec {
+struct VolumeLayout {
     std::string label;
     DeviceLocation location;
     bool device_path = true;            // false: no Device Path protocol on the handle
@@ -37,7 +37,7 @@ struct VolumeSpec {
     uint64_t blocks = 128;              // blocks of the Block I/O image
 };
 
-struct BlockSpec {
+struct BlockLayout {
     DeviceLocation location{0, 2, 0, false, 0, 0};
     bool device_path = true;
     bool removable = false;
@@ -54,7 +54,7 @@ enum class FileOp { OpenVolume, Open, Delete, Read, Write, GetPosition, SetPosit
                     SetInfo, Flush };
 
 // ---- volumes ----
-VolumeId add_volume(SimFirmware& fw, const VolumeSpec& setup = {});
+VolumeId add_volume(SimFirmware& fw, const VolumeLayout& setup = {});
 // Uninstalls the volume's protocols (its handle disappears); files still open keep working.
 void remove_volume(SimFirmware& fw, VolumeId volume);
 efi::Handle volume_handle(SimFirmware& fw, VolumeId volume);
@@ -103,7 +103,7 @@ void reset_misuse_count(SimFirmware& fw);
 uint64_t file_calls(SimFirmware& fw, FileOp op);
 
 // ---- block devices ----
-BlockId add_block_device(SimFirmware& fw, const BlockSpec& setup = {});
+BlockId add_block_device(SimFirmware& fw, const BlockLayout& setup = {});
 // The Block I/O device on a volume's handle (-1 when it has none).
 BlockId volume_block_device(SimFirmware& fw, VolumeId volume);
 efi::Handle block_handle(SimFirmware& fw, BlockId device);

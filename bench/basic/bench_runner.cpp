@@ -263,9 +263,9 @@ int main(int argc, char** argv) {
 
     sim::SimFirmware fw;
     sim::VolumeId volume = sim::add_volume(fw, [] {
-        sim::VolumeSpec spec;
-        spec.capacity = 64ull << 20;
-        return spec;
+        sim::VolumeLayout layout;
+        layout.capacity = 64ull << 20;
+        return layout;
     }());
     sim::add_file(fw, volume, "text.txt", text);
     sim::add_file(fw, volume, "records.txt", records);

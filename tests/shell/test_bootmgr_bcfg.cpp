@@ -135,10 +135,10 @@ TEST_F(Bcfg, AddByHandleAndWithoutPartitionTable) {
     EXPECT_EQ(parts(value("Boot0000")).path[0], 2);
     sh.expect_failure("bcfg boot addh 0 ffff X", 1, "bcfg: ffff is not a handle with a device path\n");
 
-    sim::VolumeSpec spec;
-    spec.location.pci_device = 7;
-    spec.location.partition = 0;
-    sim::VolumeId plain = sim::add_volume(sh.fw, spec);
+    sim::VolumeLayout layout;
+    layout.location.pci_device = 7;
+    layout.location.partition = 0;
+    sim::VolumeId plain = sim::add_volume(sh.fw, layout);
     sim::add_file(sh.fw, plain, "\\p.efi", pe_image());
     ASSERT_EQ(sh.run("map -r").code, 0);
     const RunResult r = sh.run_captured("bcfg boot addp 0 fs1:\\p.efi P");

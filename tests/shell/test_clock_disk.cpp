@@ -67,9 +67,9 @@ TEST(ClockCommands, TimeZones) {
 
 TEST(DblkCommand, DumpsClampsAndRefuses) {
     CommandShell sh(tarn_test::file_commands());
-    sim::BlockSpec spec;
-    spec.blocks = 4;
-    const sim::BlockId disk = sim::add_block_device(sh.fw, spec);
+    sim::BlockLayout layout;
+    layout.blocks = 4;
+    const sim::BlockId disk = sim::add_block_device(sh.fw, layout);
     auto& bytes = sim::block_data(sh.fw, disk);
     bytes[3 * 512] = 'Z';
     bytes[510] = 0x55, bytes[511] = 0xAA, bytes[0x1BE + 4] = 0xEE;

@@ -10,9 +10,9 @@ std::vector<uint8_t> as_bytes(const std::string& s) { return std::vector<uint8_t
 
 TEST(DriversControl, ConnectAndDisconnectCallsAndResultLines) {
     DriverShell s;
-    sim::DriverSpec spec;
-    spec.make_child = true;
-    auto& d = s.driver(spec);
+    sim::DriverLayout layout;
+    layout.make_child = true;
+    auto& d = s.driver(layout);
     const std::string c = hex(s.controller), drv = hex(d.handle);
     s.output("dh");
     struct Case {
@@ -66,9 +66,9 @@ TEST(DriversControl, ConnectAndDisconnectCallsAndResultLines) {
 
 TEST(DriversControl, AFailedDisconnectIsNotFollowedByAConnect) {
     DriverShell s;
-    sim::DriverSpec spec;
-    spec.stop_status = efi::kAccessDenied;
-    auto& d = s.driver(spec);
+    sim::DriverLayout layout;
+    layout.stop_status = efi::kAccessDenied;
+    auto& d = s.driver(layout);
     ASSERT_EQ(s.connect(s.controller, d.handle), efi::kSuccess);
     s.calls().clear();
     auto r = s.run_captured("reconnect " + hex(s.controller));
@@ -79,8 +79,8 @@ TEST(DriversControl, AFailedDisconnectIsNotFollowedByAConnect) {
 
 TEST(DriversControl, AllControllersAndTheVolumesAfterwards) {
     DriverShell s;
-    sim::DriverSpec spec;
-    auto& d = s.driver(spec);
+    sim::DriverLayout layout;
+    auto& d = s.driver(layout);
     ASSERT_EQ(s.connect(s.controller, d.handle), efi::kSuccess);
     s.add_file("\\keep\\a.txt", "x");
     ASSERT_EQ(s.run("cd fs0:\\keep").code, 0);
@@ -111,9 +111,9 @@ struct LoadWorld : DriverShell {
         driver.driver = true;
         fw.register_image_buffer(as_bytes("driver image"), [this](efi::Handle image, efi::SystemTable*) {
             started++;
-            sim::DriverSpec spec;
-            spec.name = "Loaded Driver";
-            sim::add_driver(fw, spec, image);
+            sim::DriverLayout layout;
+            layout.name = "Loaded Driver";
+            sim::add_driver(fw, layout, image);
             auto* li = static_cast<efi::LoadedImage*>(fw.handles().find(image, efi::kLoadedImageProtocolGuid));
             li->unload = sim::unload_sim_driver;
             return efi::kSuccess;
@@ -196,7 +196,7 @@ TEST(DriversControl, UnloadAnswers) {
     s.expect_failure("unload " + hex(s.fw.image_handle()), 1, "unload: TARN cannot unload itself (use exit)\n");
     s.expect_failure("unload", 2, "usage: unload");
     // A driver without an Unload function.
-    sim::DriverSpec spec;
+    sim::DriverLayout layout;
     s.add_file("\\stay.efi", "staying driver");
     sim::ImageOptions driver;
     driver.driver = true;
@@ -213,13 +213,13 @@ TEST(DriversControl, UnloadAnswers) {
 
 TEST(DriversControl, ConfigurationAndDiagnostics) {
     DriverShell s;
-    sim::DriverSpec spec;
-    spec.name = "Configurable";
-    spec.configuration = true;
-    spec.diagnostics = true;
-    spec.make_child = true;
-    spec.languages = "fr;en";
-    auto& d = s.driver(spec);
+    sim::DriverLayout layout;
+    layout.name = "Configurable";
+    layout.configuration = true;
+    layout.diagnostics = true;
+    layout.make_child = true;
+    layout.languages = "fr;en";
+    auto& d = s.driver(layout);
     ASSERT_EQ(s.connect(s.controller, d.handle), efi::kSuccess);
     s.output("dh");
     const std::string prefix = "Drv[" + hex(d.handle) + "] Ctrl[" + hex(s.controller) + "]";

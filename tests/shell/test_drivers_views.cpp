@@ -91,19 +91,19 @@ TEST(DriversViews, BadHandleNumbers) {
 
 TEST(DriversViews, DriversListing) {
     DriverShell s;
-    sim::DriverSpec bus;
+    sim::DriverLayout bus;
     bus.name = std::string(35, 'B');
     bus.make_child = true;
     bus.configuration = true;
     bus.version = 0xA;
     bus.image = debug_image(DebugImage{});
     auto& b = s.driver(bus);
-    sim::DriverSpec plain;
+    sim::DriverLayout plain;
     plain.name = std::string(34, 'D') + "XY";
     plain.diagnostics = true;
     plain.consumes = kDiskIo;
     auto& d = s.driver(plain);
-    sim::DriverSpec nameless;
+    sim::DriverLayout nameless;
     nameless.name = "";
     auto& n = s.driver(nameless);
     ASSERT_EQ(s.connect(s.controller, b.handle), efi::kSuccess);
@@ -136,11 +136,11 @@ TEST(DriversViews, DriversListing) {
 
 TEST(DriversViews, DevicesTypesAndCounts) {
     DriverShell s;
-    sim::DriverSpec bus;
+    sim::DriverLayout bus;
     bus.make_child = true;
     bus.diagnostics = true;
     auto& b = s.driver(bus);
-    sim::DriverSpec second;
+    sim::DriverLayout second;
     second.consumes = kDiskIo;
     second.make_child = true;
     auto& c = s.driver(second);
@@ -176,11 +176,11 @@ TEST(DriversViews, DevicesTypesAndCounts) {
 
 TEST(DriversViews, OpenInfoAndDetails) {
     DriverShell s;
-    sim::DriverSpec spec;
-    spec.name = "Sim Bus";
-    spec.make_child = true;
-    spec.image = debug_image(DebugImage{});
-    auto& b = s.driver(spec);
+    sim::DriverLayout layout;
+    layout.name = "Sim Bus";
+    layout.make_child = true;
+    layout.image = debug_image(DebugImage{});
+    auto& b = s.driver(layout);
     ASSERT_EQ(s.connect(s.controller, b.handle), efi::kSuccess);
     auto out = s.output("openinfo " + hex(s.controller));
     EXPECT_EQ(out.rfind("Handle " + hex(s.controller) + " (0x", 0), 0u);
@@ -252,7 +252,7 @@ TEST(DriversViews, ImageNamesFromTheFirmwareVolumeAndTheFilePath) {
 
 TEST(DriversViews, HugeAndUnterminatedNamesAreBounded) {
     DriverShell s;
-    sim::DriverSpec huge;
+    sim::DriverLayout huge;
     huge.name = std::string(300, 'H');
     huge.name_terminated = false;  // 300 units and no NUL: the reader stops at 256
     auto& h = s.driver(huge);
@@ -265,13 +265,13 @@ TEST(DriversViews, HugeAndUnterminatedNamesAreBounded) {
 
 TEST(DriversViews, LanguageChoiceReachesTheDriver) {
     DriverShell s;
-    sim::DriverSpec spec;
-    spec.name = "Polyglot";
-    spec.languages = "fr;de";
-    auto& d = s.driver(spec);
+    sim::DriverLayout layout;
+    layout.name = "Polyglot";
+    layout.languages = "fr;de";
+    auto& d = s.driver(layout);
     auto row = line_of(s.output("drivers"), std::string(3 - hex(d.handle).size(), ' ') + hex(d.handle));
     EXPECT_NE(row.find("Polyglot"), std::string::npos);  // the first entry, "fr"
-    sim::DriverSpec old;
+    sim::DriverLayout old;
     old.name = "Old Names";
     old.name2 = false;
     old.languages = "eng;fra";

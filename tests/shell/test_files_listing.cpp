@@ -263,7 +263,7 @@ TEST(FilesVol, ShowsAndLabelsAVolume) {
 
 TEST(FilesVol, AReadOnlyVolumeRefusesALabel) {
     CommandShell sh(file_commands());
-    sim::VolumeSpec setup;
+    sim::VolumeLayout setup;
     setup.read_only = true;
     setup.location.pci_device = 7;
     sim::add_volume(sh.fw, setup);
@@ -307,11 +307,11 @@ const char kVolumeHeading[] = "Volume Label                 Size      Free  Flag
 
 TEST(FilesMap, ListsVolumesAndBlockDevices) {
     CommandShell sh(file_commands(2));
-    sim::BlockSpec big;
+    sim::BlockLayout big;
     big.location.pci_device = 5;
     sim::BlockId disk = sim::add_block_device(sh.fw, big);
     sim::block_media(sh.fw, disk).last_block = (20ull << 21) - 1;  // 20 GiB of 512-byte blocks
-    sim::BlockSpec empty;
+    sim::BlockLayout empty;
     empty.location.pci_device = 6;
     empty.removable = true;
     empty.media_present = false;
@@ -395,7 +395,7 @@ TEST(FilesMap, RescanKeepsTheDirectoryOrFallsBackToTheBootVolume) {
     ASSERT_EQ(sh.run("map usb fs1:").code, 0);
     ASSERT_EQ(sh.run("cd fs0:\\keep").code, 0);
     // A volume whose device path sorts first renumbers the others.
-    sim::VolumeSpec first;
+    sim::VolumeLayout first;
     first.location.root = 0;
     first.location.pci_device = 0;
     sim::add_volume(sh.fw, first);

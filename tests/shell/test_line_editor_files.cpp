@@ -28,7 +28,7 @@ class EditorFilesTest : public ::testing::Test {
 protected:
     // One volume (fs0) that the shell was loaded from, unless told otherwise.
     void start(bool boot_volume = true, bool read_only = false) {
-        sim::VolumeSpec setup;
+        sim::VolumeLayout setup;
         setup.read_only = read_only;
         boot = sim::add_volume(fw, setup);
         if (boot_volume) sim::set_boot_volume(fw, boot);

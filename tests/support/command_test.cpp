@@ -213,9 +213,9 @@ CommandShell::CommandShell(int volume_count, bool load_environment)
 CommandShell::CommandShell(const ShellSetup& setup) : check_each_run(setup.check_each_run) {
     g_calls = Calls{};
     for (int i = 0; i < setup.volumes; i++) {
-        sim::VolumeSpec spec;
-        spec.location.pci_device = static_cast<uint32_t>(1 + i);
-        volumes.push_back(sim::add_volume(fw, spec));
+        sim::VolumeLayout layout;
+        layout.location.pci_device = static_cast<uint32_t>(1 + i);
+        volumes.push_back(sim::add_volume(fw, layout));
     }
     if (!volumes.empty()) sim::set_boot_volume(fw, volumes[0]);
     start(setup.load_environment);

@@ -23,12 +23,12 @@ struct DriverShell : CommandShell {
     tarn::efi::Handle controller = nullptr;
 
     DriverShell() : CommandShell(file_commands()) {
-        sim::BlockSpec spec;
-        spec.location = {0, 5, 0, false, 0, 0};
-        disk = sim::add_block_device(fw, spec);
+        sim::BlockLayout layout;
+        layout.location = {0, 5, 0, false, 0, 0};
+        disk = sim::add_block_device(fw, layout);
         controller = sim::block_handle(fw, disk);
     }
-    sim::SimDriver& driver(const sim::DriverSpec& spec) { return sim::add_driver(fw, spec); }
+    sim::SimDriver& driver(const sim::DriverLayout& layout) { return sim::add_driver(fw, layout); }
     // Connects through the firmware service as the shell would, outside any command.
     tarn::efi::Status connect(tarn::efi::Handle controller_handle, tarn::efi::Handle driver_handle, bool recursive = false) {
         tarn::efi::Handle list[2] = {driver_handle, nullptr};

@@ -17,7 +17,7 @@ protected:
     sim::VolumeId vol = 0;
     void SetUp() override {
         FsTest::SetUp();
-        sim::BlockSpec setup;
+        sim::BlockLayout setup;
         setup.location.pci_device = 5;
         setup.blocks = 16;
         disk = sim::add_block_device(fw, setup);
@@ -142,7 +142,7 @@ TEST_F(FsTest, HandleNumbersAreAppendOnly) {
     EXPECT_EQ(handle_of_number(n_image), image);
     uint64_t count = handle_table_count();
     // A handle made later gets the next number; older numbers stay.
-    sim::BlockSpec setup;
+    sim::BlockLayout setup;
     sim::BlockId later = sim::add_block_device(fw, setup);
     efi::Handle h = sim::block_handle(fw, later);
     uint64_t n_later = handle_number(h);

@@ -408,7 +408,7 @@ TEST_F(FileTest, DevicePathOfAFile) {
     release(path);
     EXPECT_EQ(file_device_path("fs4:\\x", &path), kErrNotFound);
     EXPECT_EQ(file_device_path("nocolon", &path), kErrInvalidParameter);
-    sim::VolumeSpec setup;
+    sim::VolumeLayout setup;
     setup.device_path = false;
     setup.location.pci_device = 9;
     sim::add_volume(fw, setup);

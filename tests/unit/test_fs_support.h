@@ -41,7 +41,7 @@ protected:
 
     // A volume on PciRoot(0x0)/Pci(0x<device>,0x0)/HD(1,...).
     sim::VolumeId add(uint32_t device, const std::string& label = "", bool read_only = false) {
-        sim::VolumeSpec setup;
+        sim::VolumeLayout setup;
         setup.label = label;
         setup.location.pci_device = device;
         setup.read_only = read_only;

@@ -17,7 +17,7 @@ std::string extra_text(const char* volume) {
 TEST_F(FsTest, VolumesAreNumberedByDevicePathNotHandleOrder) {
     sim::VolumeId c = add(3, "THIRD");
     sim::VolumeId a = add(1, "FIRST");
-    sim::VolumeSpec usb;
+    sim::VolumeLayout usb;
     usb.label = "STICK";
     usb.location.pci_device = 1;
     usb.location.usb = true;
