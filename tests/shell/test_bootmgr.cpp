@@ -5,27 +5,13 @@
 #include <vector>
 
 #include "command_test.h"
+#include "load_option_bytes.h"
 #include "uefi/guids.h"
 
 using namespace tarn;
 using namespace tarn_test;
 
 namespace {
-
-const efi::Guid& kGlobal = efi::kGlobalVariableGuid;
-using Bytes = std::vector<uint8_t>;
-
-void put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-Bytes ucs2(const std::string& s) {
-    Bytes b;
-    for (unsigned char c : s) put16(b, c);
-    put16(b, 0);
-    return b;
-}
 
 Bytes file_node_path(const std::string& name) {
     Bytes body = ucs2(name);

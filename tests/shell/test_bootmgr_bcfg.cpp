@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "command_test.h"
+#include "load_option_bytes.h"
 #include "drivers/handle_table.h"
 #include "uefi/guids.h"
 
@@ -10,21 +11,6 @@ using namespace tarn;
 using namespace tarn_test;
 
 namespace {
-
-const efi::Guid& kGlobal = efi::kGlobalVariableGuid;
-using Bytes = std::vector<uint8_t>;
-
-void put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-Bytes ucs2(const std::string& s) {
-    Bytes b;
-    for (unsigned char c : s) put16(b, c);
-    put16(b, 0);
-    return b;
-}
 
 Bytes option(uint32_t attributes, const std::string& description, const Bytes& optional = {}) {
     Bytes b;
