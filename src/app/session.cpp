@@ -13,7 +13,6 @@
 #include "runtime/output.h"
 #include "runtime/strings.h"
 #include "shell/environment.h"
-#include "images/shell_protocol.h"
 #include "shell/executor.h"
 #include "shell/line_editor.h"
 #include "shell/session_state.h"
@@ -193,7 +192,6 @@ int shell_main(int count, char** vector) {
     fs_install_hooks();
     install_line_editor_file_sources();
     install_basic_hooks();
-    install_shell_protocol();  // for the applications the shell starts
     load_environment();
 
     bool run_startup = true;

@@ -13,6 +13,7 @@
 #include "fs/paths.h"
 #include "fs/volumes.h"
 #include "runtime/console.h"
+#include "runtime/exit.h"
 #include "runtime/firmware.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -160,5 +161,6 @@ extern "C" efi::Status EFIAPI bench_text_main(efi::Handle image, efi::SystemTabl
         out_printf("bench: cp not available\n");
     }
     out_printf("bench: done\n");
+    restore_console_state();  // takes back what registration installed (the Shell protocol)
     return efi::kSuccess;
 }

@@ -71,6 +71,7 @@ efi::ShellProtocol* located(sim::SimFirmware& fw) {
 
 TEST(ImagesShellProtocol, InstalledOnItsOwnHandleOrOverAnotherShell) {
     CommandShell sh;
+    EXPECT_EQ(located(sh.fw), shell_protocol()) << "the platform module installs it at registration";
     install_shell_protocol();
     EXPECT_EQ(located(sh.fw), shell_protocol());
     EXPECT_TRUE(shell_protocol()->is_root_shell());

@@ -9,6 +9,10 @@ namespace tarn {
 // Registers the file management command table.
 void register_file_commands();
 
+// The disk and clock tools (dblk and the clock commands), registered by the
+// platform module after the driver commands.
+void register_disk_clock_commands();
+
 // One routine per command file; each registers that file's rows.
 void register_map_command();
 void register_cd_commands();

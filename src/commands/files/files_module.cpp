@@ -13,8 +13,11 @@ void register_file_commands() {
     register_vol_command();
     register_attrib_command();
     register_stat_commands();
-    register_clock_commands();
+}
+
+void register_disk_clock_commands() {
     register_dblk_command();
+    register_clock_commands();
 }
 
 }  // namespace tarn
