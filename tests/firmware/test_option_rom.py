@@ -5,13 +5,17 @@ efi-rtl8139.rom, compressed in the firmware by `eficompress` and assembled by a 
 is expanded by the firmware's Decompress protocol and started with -nc: one driver more
 again. A copy cut in the middle of its UEFI image gives the damaged-header message, a
 copy of 20 bytes the not-a-ROM message, a copy whose UEFI image claims another machine
-is skipped; lasterror shows each exit code."""
+is skipped; lasterror shows each exit code. Under Secure Boot (the snakeoil OVMF) the firmware runs
+the unsigned driver from the ROM, as it runs option ROM images, while `load` of the same
+driver as a file is refused."""
 
 import os
+import pathlib
 import re
 import struct
+import tempfile
 
-from harness import FirmwareError, Machine, expect, run_cases
+from harness import FirmwareError, Machine, expect, run_cases, sign_image
 
 PROMPT = "fs0:\\> "
 ROM_DIR = "/usr/lib/ipxe/qemu/"
@@ -45,32 +49,42 @@ def uefi_image(rom: bytes) -> tuple[int, bytes]:
     raise AssertionError("no UEFI image")
 
 
-def compressed_rom_parts(driver: bytes) -> tuple[bytes, bytes]:
-    """The header block and the padding around a compressed copy of driver: one UEFI image
-    whose bytes start at 0x200 and whose initialization size stops inside the padding, so
-    the stream (shorter than the driver) and some zeros after it lie within it."""
-    blocks = (512 + len(driver)) // 512
+def rom_header(blocks: int, compression: int) -> bytes:
+    """The first block of a ROM holding one x64 UEFI driver image of that many blocks,
+    whose driver bytes start at 0x200 and run to the end of the image."""
     head = bytearray(512)
     head[0:2] = b"\x55\xaa"
-    struct.pack_into("<HIHHH", head, 2, blocks, 0x0EF1, 11, 0x8664, 1)
+    struct.pack_into("<HIHHH", head, 2, blocks, 0x0EF1, 11, 0x8664, compression)
     struct.pack_into("<HH", head, 0x16, 0x200, 0x1C)
     head[0x1C:0x20] = b"PCIR"
     struct.pack_into("<HHHH", head, 0x20, 0x10EC, 0x8139, 0, 24)
     struct.pack_into("<H", head, 0x1C + 0x10, blocks)
     head[0x1C + 0x14] = 3
     head[0x1C + 0x15] = 0x80
-    return bytes(head), bytes(len(driver))
+    return bytes(head)
+
+
+def compressed_rom_parts(driver: bytes) -> tuple[bytes, bytes]:
+    """The header block and the padding around a compressed copy of driver: the
+    initialization size stops inside the padding, so the stream (shorter than the driver)
+    and some zeros after it lie within the image."""
+    return rom_header((512 + len(driver)) // 512, 1), bytes(len(driver))
 
 
 def driver_lines(text: str) -> set[str]:
     return {line for line in text.splitlines() if re.match(r"^ *[0-9A-F]+ [0-9A-F]{7} ", line)}
 
 
+def read_rom(name: str) -> bytes:
+    if not os.path.isfile(ROM_DIR + name):
+        raise FirmwareError("no %s%s (run tools/setup-deps.sh: ipxe-qemu)" % (ROM_DIR, name))
+    with open(ROM_DIR + name, "rb") as f:
+        return f.read()
+
+
 def check_option_roms(efi_dir: str) -> None:
-    if not os.path.isfile(ROM_DIR + "efi-e1000.rom"):
-        raise FirmwareError("no %sefi-e1000.rom (run tools/setup-deps.sh: ipxe-qemu)" % ROM_DIR)
-    e1000 = open(ROM_DIR + "efi-e1000.rom", "rb").read()
-    rtl = open(ROM_DIR + "efi-rtl8139.rom", "rb").read()
+    e1000 = read_rom("efi-e1000.rom")
+    rtl = read_rom("efi-rtl8139.rom")
     start, _ = uefi_image(e1000)
     _, rtl_driver = uefi_image(rtl)
     head, pad = compressed_rom_parts(rtl_driver)
@@ -130,5 +144,25 @@ def check_option_roms(efi_dir: str) -> None:
     print("new drivers: %s | %s" % (sorted(added), sorted(more)))
 
 
+def check_secure_boot(efi_dir: str) -> None:
+    """Under Secure Boot OVMF refuses the unsigned driver loaded as a file, while it runs it
+    from the ROM, as its policy for option ROM images allows (QEMU's ROMs are not signed);
+    the shell's part is the message for the first and the loaded line for the second."""
+    e1000 = read_rom("efi-e1000.rom")
+    _, driver = uefi_image(e1000)
+    with tempfile.TemporaryDirectory(prefix="tarn-rom-sign-") as tmp:
+        shell = sign_image(os.path.join(efi_dir, "tarn.efi"), os.path.join(tmp, "tarn.efi"))
+        files = {"\\EFI\\BOOT\\BOOTX64.EFI": pathlib.Path(shell), "\\rom\\e1000.rom": e1000,
+                 "\\rom\\drv.efi": driver}
+        with Machine(efi_dir, files=files, secure_boot=True, name="option-rom-sb", timeout=120) as m:
+            m.wait_for(PROMPT, timeout=90)
+            run(m, "set -v pager off")
+            out = run(m, "load -nc rom\\drv.efi", timeout=60)
+            expect("not allowed by Secure Boot (the driver is not signed by a trusted key)" in out, repr(out))
+            out = run(m, "loadpcirom -nc rom\\e1000.rom", timeout=60)
+            expect(out == "Image 1 (subsystem 11) from rom\\e1000.rom - loaded\n", repr(out))
+            expect("82540em" in run(m, "drivers"), "the option ROM's driver is not listed")
+
+
 if __name__ == "__main__":
-    run_cases([check_option_roms])
+    run_cases([check_option_roms, check_secure_boot])
