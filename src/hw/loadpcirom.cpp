@@ -93,7 +93,7 @@ Outcome start_driver(const char* file, const RomImage& image, uint8_t* bytes, ui
 
 // One image found by the walk: legacy ones are passed over, UEFI ones for another
 // machine skipped with a line, the rest expanded when compressed and started.
-Outcome load_image(const char* file, uint8_t* rom, const RomImage& image) {
+Outcome load_rom_image(const char* file, uint8_t* rom, const RomImage& image) {
     switch (image.kind) {
     case RomImageKind::kOther: return Outcome::kSkipped;
     case RomImageKind::kDamaged: return image_error("damaged header", image.index);
@@ -146,7 +146,7 @@ void load_rom_file(const char* typed, int* started, int* failures) {
     RomWalk walk = start_rom_walk(rom, size);
     RomImage image;
     while (next_rom_image(walk, &image)) {
-        const Outcome o = load_image(typed, rom, image);
+        const Outcome o = load_rom_image(typed, rom, image);
         if (o == Outcome::kStarted) (*started)++;
         if (o == Outcome::kFailed) (*failures)++;
     }

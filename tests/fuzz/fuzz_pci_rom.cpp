@@ -40,13 +40,24 @@ void check_walk(const std::vector<uint8_t>& file) {
     (void)keep;
 }
 
+// 55 AA at `at`, the PCIR pointer brought within the first 0x80 bytes with "PCIR" there,
+// and for every other image the code type and EFI signature of a UEFI one.
 void put_signatures(std::vector<uint8_t>& file, uint64_t at) {
     if (at + 2 > file.size()) return;
     file[at] = 0x55;
     file[at + 1] = 0xaa;
     if (at + 0x1a > file.size()) return;
-    const uint64_t pcir = at + (file[at + 0x18] | file[at + 0x19] << 8) % 0x80;
+    const uint8_t pointer = file[at + 0x18] % 0x80;
+    file[at + 0x18] = pointer;
+    file[at + 0x19] = 0;
+    const uint64_t pcir = at + pointer;
     if (pcir + 4 <= file.size()) memcpy(&file[pcir], "PCIR", 4);
+    if ((file[at + 2] & 1) && pcir + 0x15 <= file.size()) {
+        file[pcir + 0x14] = 3;
+        const uint8_t efi[] = {0xf1, 0x0e, 0, 0};
+        memcpy(&file[at + 4], efi, 4);
+        file[at + 0x17] = 0;  // image offsets below 256
+    }
 }
 
 }  // namespace
@@ -63,12 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint64_t b = 0; b < blocks; b++) {
         const uint64_t at = b * tarn::kRomBlockSize;
         put_signatures(stretched, at);
-        // Image lengths of one to three blocks, sometimes the 0 a hostile file holds.
-        const uint64_t pcir = at + (stretched[at + 0x18] | stretched[at + 0x19] << 8) % 0x80;
+        // Image lengths of one to three blocks, sometimes the 0 a hostile file holds, and
+        // initialization sizes of zero to four blocks.
+        if (at + 0x1a > stretched.size()) continue;
+        const uint64_t pcir = at + stretched[at + 0x18];
         if (pcir + 0x12 <= stretched.size()) {
             stretched[pcir + 0x10] = static_cast<uint8_t>(data[(b + 2) % size] % 4);
             stretched[pcir + 0x11] = 0;
         }
+        stretched[at + 2] = static_cast<uint8_t>(data[(b + 3) % size] % 5);
+        stretched[at + 3] = 0;
     }
     check_walk(stretched);
     return 0;
