@@ -22,4 +22,10 @@ char* resolve_output_argument(const char* command, const char* typed);
 int write_output_file(const char* command, const char* path, const uint8_t* data,
                       uint64_t length, uint64_t input_length);
 
+// Decodes an image in the EFI 1.1 format into a new buffer (freed with release): with the
+// firmware's Decompress protocol when it has one, else with the built-in decoder, as
+// efidecompress does. 0, or -1 (nothing left) when the image is damaged or memory is short.
+[[nodiscard]] int decompress_efi_image(uint8_t* image, uint64_t length, uint8_t** output,
+                                       uint64_t* output_length);
+
 }  // namespace tarn

@@ -53,6 +53,12 @@ int firmware_decode(efi::DecompressProtocol* dp, uint8_t* image, uint64_t length
 
 }  // namespace
 
+int decompress_efi_image(uint8_t* image, uint64_t length, uint8_t** output, uint64_t* output_length) {
+    efi::DecompressProtocol* dp = firmware_decompress();
+    return dp ? firmware_decode(dp, image, length, output, output_length)
+              : efi_decompress(image, length, output, output_length);
+}
+
 int efidecompress(int count, char** vector) {
     const char* name = "efidecompress";
     uint8_t flags[2];

@@ -10,6 +10,7 @@ void register_hw_commands() {
     register_smbiosview_command();
     register_cpuid_command();
     register_sermode_command();
+    register_loadpcirom_command();
 }
 
 }  // namespace tarn

@@ -14,5 +14,6 @@ void register_acpiview_command();
 void register_smbiosview_command();
 void register_cpuid_command();
 void register_sermode_command();
+void register_loadpcirom_command();
 
 }  // namespace tarn
