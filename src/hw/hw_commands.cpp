@@ -10,6 +10,8 @@ void register_hw_commands() {
     register_smbiosview_command();
     register_cpuid_command();
     register_sermode_command();
+    register_mode_command();
+    register_gop_command();
 }
 
 }  // namespace tarn

@@ -14,5 +14,7 @@ void register_acpiview_command();
 void register_smbiosview_command();
 void register_cpuid_command();
 void register_sermode_command();
+void register_mode_command();
+void register_gop_command();
 
 }  // namespace tarn
