@@ -1,7 +1,6 @@
 // The text-mode and graphics-mode choices of mode and gop.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -123,38 +122,6 @@ TEST(DisplayFit, GraphicsChoices) {
     for (const Find& f : finds)
         EXPECT_EQ(find_graphics_mode(kVgaModes.data(), kVgaModes.size(), f.width, f.height), f.want)
             << f.width << "x" << f.height;
-}
-
-// Over random lists, -fit's choice holds the console, nothing that holds it has fewer
-// pixels, and no earlier mode has as few; the best text mode fits and nothing that fits
-// has more characters or as many earlier.
-TEST(DisplayFit, ChoicesAreMinimalOverRandomLists) {
-    std::mt19937 random(22);
-    for (int round = 0; round < 2000; round++) {
-        std::vector<GraphicsModeSize> g(random() % 8);
-        for (auto& m : g) m = {static_cast<uint32_t>(random() % 40 * 64), static_cast<uint32_t>(random() % 40 * 48),
-                               random() % 5 != 0};
-        std::vector<TextModeSize> t(random() % 8);
-        for (auto& m : t) m = {random() % 30 * 10, random() % 12 * 5, random() % 5 != 0};
-        const uint64_t columns = random() % 300, rows = random() % 80;
-        const int64_t fit = fitting_graphics_mode(g.data(), g.size(), columns, rows);
-        const uint64_t w = random() % 2600, h = random() % 2000;
-        const int64_t best = best_text_mode(t.data(), t.size(), w, h);
-        for (size_t i = 0; i < g.size(); i++) {
-            if (!g[i].valid || !text_fits(columns, rows, g[i].width, g[i].height)) continue;
-            ASSERT_GE(fit, 0);
-            const uint64_t p = uint64_t{g[i].width} * g[i].height, chosen = uint64_t{g[fit].width} * g[fit].height;
-            ASSERT_TRUE(p > chosen || (p == chosen && i >= static_cast<size_t>(fit))) << round;
-        }
-        if (fit >= 0) ASSERT_TRUE(g[fit].valid && text_fits(columns, rows, g[fit].width, g[fit].height));
-        for (size_t i = 0; i < t.size(); i++) {
-            if (!t[i].valid || t[i].columns * 8 > w || t[i].rows * 19 > h) continue;
-            ASSERT_GE(best, 0);
-            const uint64_t n = t[i].columns * t[i].rows, chosen = t[best].columns * t[best].rows;
-            ASSERT_TRUE(n < chosen || (n == chosen && i >= static_cast<size_t>(best))) << round;
-        }
-        if (best >= 0) ASSERT_TRUE(t[best].valid && t[best].columns * 8 <= w && t[best].rows * 19 <= h);
-    }
 }
 
 TEST(DisplayFit, DecimalSizes) {
