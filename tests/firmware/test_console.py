@@ -3,8 +3,8 @@ lists the modes OVMF's video driver offers, with the frame buffer at the VGA car
 BAR as QEMU's monitor reports it (`info pci`); every switch (by size, by number, -fit on
 a 100x31 console, -max) is confirmed by the size of the picture QEMU's `screendump`
 writes; a switch to a resolution too small for the text mode fits the text mode first.
-mode lists the text modes, selects by size and -max, refuses a size it lacks, and
-mode -fill restarts the console driver and selects the largest text mode that fits the
+mode lists the text modes, selects by size and -max, refuses a size it lacks, leaves the
+console working when the firmware refuses a mode, and mode -fill restarts the console driver and selects the largest text mode that fits the
 screen, after which ls and gop still work."""
 
 import os
@@ -111,6 +111,11 @@ def check_console(efi_dir: str) -> None:
         # small for 100 x 31 takes 80 x 25 first.
         expect(text[current_text_mode(listing)] == (100, 31), "start-up text mode:\n" + listing)
         switch(m, "gop 1024 768", (1024, 768))
+        # OVMF's console refuses its current mode again after a resolution change; either
+        # way the console answers and keeps its mode.
+        out = run(m, "mode 100 31")
+        expect(re.search(r"Text mode \d+: 100 x 31 characters\n|mode: [a-z ]+\n", out) is not None, out)
+        expect(text[current_text_mode(run(m, "mode"))] == (100, 31), "text mode after a refused mode 100 31")
         switch(m, "gop 640 480", (640, 480), (80, 25))
         expect(text[current_text_mode(run(m, "mode"))] == (80, 25), "text mode after gop 640 480")
         # By number; -fit on a 100 x 31 console: the fewest pixels at least 800 x 589.
