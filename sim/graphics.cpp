@@ -43,7 +43,8 @@ void show_mode(FakeGraphics::Impl& d, uint32_t mode) {
     d.mode.frame_buffer_size = uint64_t{d.info.horizontal_resolution} * d.info.vertical_resolution * 4;
 }
 
-Status EFIAPI gop_query_mode(GraphicsOutput* self, uint32_t mode, uint64_t* size, GraphicsOutputModeInformation** info) {
+Status EFIAPI gop_query_mode(GraphicsOutput* self, uint32_t mode, uint64_t* size,
+                             GraphicsOutputModeInformation** info) {
     FakeGraphics::Impl* d = impl_of(self);
     if (!size || !info || mode >= d->layout.modes.size()) return tarn::efi::kInvalidParameter;
     if (d->layout.modes[mode].query_fails) return tarn::efi::kDeviceError;

@@ -4,8 +4,9 @@ BAR as QEMU's monitor reports it (`info pci`); every switch (by size, by number,
 a 100x31 console, -max) is confirmed by the size of the picture QEMU's `screendump`
 writes; a switch to a resolution too small for the text mode fits the text mode first.
 mode lists the text modes, selects by size and -max, refuses a size it lacks, leaves the
-console working when the firmware refuses a mode, and mode -fill restarts the console driver and selects the largest text mode that fits the
-screen, after which ls and gop still work."""
+console working when the firmware refuses a mode, and mode -fill restarts the console
+driver and selects the largest text mode that fits the screen, after which ls and gop
+still work."""
 
 import os
 import re
