@@ -63,7 +63,7 @@ efi::Status EFIAPI out_query_mode(efi::SimpleTextOutput*, uint64_t mode, uint64_
     auto& s = im();
     if (!columns || !rows) return efi::kInvalidParameter;
     if (s.query_mode_fails) return efi::kDeviceError;
-    if (mode >= s.modes.size()) return efi::kUnsupported;
+    if (mode >= s.modes.size() || s.unavailable_modes.count(mode)) return efi::kUnsupported;
     *columns = s.modes[mode].columns;
     *rows = s.modes[mode].rows;
     return efi::kSuccess;
@@ -71,7 +71,8 @@ efi::Status EFIAPI out_query_mode(efi::SimpleTextOutput*, uint64_t mode, uint64_
 
 efi::Status EFIAPI out_set_mode(efi::SimpleTextOutput*, uint64_t mode) {
     auto& s = im();
-    if (mode >= s.modes.size()) return efi::kUnsupported;
+    if (mode >= s.modes.size() || s.unavailable_modes.count(mode)) return efi::kUnsupported;
+    if (auto refused = s.refused_modes.find(mode); refused != s.refused_modes.end()) return refused->second;
     screen_set_mode(s, mode);
     return efi::kSuccess;
 }
@@ -345,5 +346,15 @@ void SimFirmware::set_console_listener(ConsoleListener listener) {
 }
 
 void SimFirmware::set_query_mode_fails(bool fails) { impl_->query_mode_fails = fails; }
+
+void SimFirmware::set_text_mode_unavailable(uint64_t mode, bool unavailable) {
+    if (unavailable) impl_->unavailable_modes.insert(mode);
+    else impl_->unavailable_modes.erase(mode);
+}
+
+void SimFirmware::set_text_mode_refused(uint64_t mode, efi::Status status) {
+    if (status) impl_->refused_modes[mode] = status;
+    else impl_->refused_modes.erase(mode);
+}
 
 }  // namespace sim

@@ -149,6 +149,11 @@ public:
     void set_current_mode(uint64_t mode);
     // Make QueryMode fail (the shell then assumes 80x25).
     void set_query_mode_fails(bool fails);
+    // One text mode that QueryMode and SetMode report as unsupported (OVMF's 80x50 when
+    // the screen is too small for it), and one whose SetMode fails with status (0 turns
+    // either off).
+    void set_text_mode_unavailable(uint64_t mode, bool unavailable);
+    void set_text_mode_refused(uint64_t mode, efi::Status status);
 
     // --- serial terminal (sim/terminal.cpp) ---
     // Puts a terminal of columns x rows on a serial line behind the console, as OVMF's

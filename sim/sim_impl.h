@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,8 @@ struct SimFirmware::Impl {
     efi::SimpleTextOutputMode out_mode{};
     std::vector<TextMode> modes{{80, 25}, {100, 31}};
     bool query_mode_fails = false;
+    std::set<uint64_t> unavailable_modes;
+    std::map<uint64_t, efi::Status> refused_modes;
     efi::Handle con_out_handle = nullptr;
 
     // serial terminal (terminal.cpp)

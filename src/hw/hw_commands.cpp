@@ -11,6 +11,8 @@ void register_hw_commands() {
     register_cpuid_command();
     register_sermode_command();
     register_loadpcirom_command();
+    register_mode_command();
+    register_gop_command();
 }
 
 }  // namespace tarn

@@ -15,5 +15,7 @@ void register_smbiosview_command();
 void register_cpuid_command();
 void register_sermode_command();
 void register_loadpcirom_command();
+void register_mode_command();
+void register_gop_command();
 
 }  // namespace tarn

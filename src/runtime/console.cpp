@@ -167,6 +167,33 @@ void console_size(uint64_t* columns, uint64_t* rows) {
     if (rows) *rows = r;
 }
 
+int32_t console_mode_count() {
+    auto* out = con_out();
+    return out && out->mode && out->mode->max_mode > 0 ? out->mode->max_mode : 0;
+}
+
+int32_t console_current_mode() {
+    auto* out = con_out();
+    return out && out->mode ? out->mode->mode : -1;
+}
+
+bool console_query_mode(uint64_t mode, uint64_t* columns, uint64_t* rows) {
+    auto* out = con_out();
+    uint64_t c = 0, r = 0;
+    if (!out || out->query_mode(out, mode, &c, &r) != efi::kSuccess) return false;
+    *columns = c;
+    *rows = r;
+    return true;
+}
+
+uint64_t console_set_mode(uint64_t mode) {
+    auto* out = con_out();
+    if (!out) return efi::kUnsupported;
+    const efi::Status st = out->set_mode(out, mode);
+    if (st == efi::kSuccess) terminal_track_column(0);
+    return st;
+}
+
 void console_set_cursor(uint64_t column, uint64_t row) {
     if (auto* out = con_out()) out->set_cursor_position(out, column, row);
     terminal_track_column(column);

@@ -29,6 +29,13 @@ void console_restore_attribute();
 void console_clear();
 // Columns and rows of the current mode (80 by 25 when the query fails).
 void console_size(uint64_t* columns, uint64_t* rows);
+// The console's text modes: how many there are (0 without a console), the current one
+// (-1 without), one mode's size (false when the firmware cannot report it), and SetMode
+// (the firmware status; the screen is cleared).
+int32_t console_mode_count();
+int32_t console_current_mode();
+bool console_query_mode(uint64_t mode, uint64_t* columns, uint64_t* rows);
+uint64_t console_set_mode(uint64_t mode);
 void console_set_cursor(uint64_t column, uint64_t row);
 void console_cursor(uint64_t* column, uint64_t* row);
 void console_show_cursor(bool visible);
