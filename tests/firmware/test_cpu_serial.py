@@ -1,5 +1,5 @@
 """cpuid and sermode in OVMF. cpuid under two of QEMU's processor models shows the vendor,
-family, model and stepping QEMU gives each; sermode lists the serial port, sets its line,
+family, model and stepping QEMU gives each, and sysinfo the brand string (model-id); sermode lists the serial port, sets its line,
 and the 16550's line-control register, read back with mm, holds the bits for that line."""
 
 import re
@@ -11,15 +11,21 @@ PROMPT = "fs0:\\> "
 # Skylake-Client is Intel family 6, model 0x5E, stepping 3.
 MODELS = [
     ("qemu64", "AuthenticAMD", "Family F, model 6B, stepping 1,"),
-    ("Skylake-Client", "GenuineIntel", "Family 6, model 5E, stepping 3,"),
+    ("Skylake-Client,model-id=  TARN Test Processor 7", "GenuineIntel", "Family 6, model 5E, stepping 3,"),
 ]
+# sysinfo's CPU line: the brand string from the extended leaves (QEMU's model-id, leading
+# blanks removed), then the vendor.
+BRANDS = {
+    "qemu64": "CPU:      QEMU Virtual CPU version 2.5+ / AuthenticAMD\n",
+    "Skylake-Client": "CPU:      TARN Test Processor 7 / GenuineIntel\n",
+}
 # Line-control register: bits 0-1 data bits - 5, bit 2 more than one stop bit, bit 3
 # parity on, bits 4-5 even / stick parity.
 LCR = "IO   0x00000000000003FB : 0x%02X"
 
 
 def boot_with(efi_dir: str, model: str) -> Machine:
-    return Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="cpu-" + model.lower(),
+    return Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="cpu-" + model.split(",")[0].lower(),
                    extra_args=["-cpu", model], timeout=90, files={"\\ser.tsb": SCRIPT})
 
 
@@ -43,6 +49,9 @@ def cpuid_models(efi_dir: str) -> None:
             m.wait_boot()
             m.wait_for(PROMPT, timeout=60)
             check_model(m, vendor, identity)
+            m.send_line("sysinfo")
+            m.wait_for(BRANDS[model.split(",")[0]])
+            m.wait_for(PROMPT)
             if model == "qemu64":
                 check_sermode(m)
             m.send_line("exit")
