@@ -1,6 +1,7 @@
 """cpuid and sermode in OVMF. cpuid under two of QEMU's processor models shows the vendor,
-family, model and stepping QEMU gives each, and sysinfo the brand string (model-id); sermode lists the serial port, sets its line,
-and the 16550's line-control register, read back with mm, holds the bits for that line."""
+family, model and stepping QEMU gives each, and sysinfo the brand string (model-id);
+sermode lists the serial port, sets its line, and the 16550's line-control register, read
+back with mm, holds the bits for that line."""
 
 import re
 
