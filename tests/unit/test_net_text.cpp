@@ -337,6 +337,25 @@ TEST(NetIcmp, Icmp6ChecksumCoversThePseudoHeader) {
     EXPECT_EQ(tarn::internet_checksum(packet, n, tarn::ones_complement_sum(pseudo, 40)), 0);
 }
 
+TEST(NetIcmp, Icmp6ChecksumOfASiteRequestWithData) {
+    Ipv6Address src, dst;
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::15", &src));
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::2", &dst));
+    uint8_t packet[16];
+    // Pseudo-header fed5 + fec2 + length 000a + next header 003a, message 8000 + 5441 +
+    // 0001 + data 0001: 0x2d21e, folded 0xd220, inverted 0x2ddf.
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, src, dst, 0x5441, 1, 2), 10u);
+    const uint8_t expected[10] = {128, 0, 0x2d, 0xdf, 0x54, 0x41, 0, 1, 0, 1};
+    EXPECT_EQ(std::memcmp(packet, expected, sizeof expected), 0);
+    // Swapping the addresses leaves the sum as it is; another source changes it.
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, dst, src, 0x5441, 1, 2), 10u);
+    EXPECT_EQ(packet[2] << 8 | packet[3], 0x2ddf);
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::16", &src));
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, src, dst, 0x5441, 1, 2), 10u);
+    EXPECT_EQ(packet[2] << 8 | packet[3], 0x2dde);
+    EXPECT_EQ(tarn::build_icmp6_echo(packet, 9, src, dst, 1, 1, 2), 0u);
+}
+
 TEST(NetIcmp, RepliesMatchOnTypeIdAndSequence) {
     struct Case {
         std::vector<uint8_t> bytes;
