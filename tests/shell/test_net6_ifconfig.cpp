@@ -39,7 +39,8 @@ const char* const kListing =
 TEST(NetIfconfig6, WithoutAnIpv6StackNamesTheDrivers) {
     LeakCheckedShell s;
     sim::add_nic(s.fw);  // IPv4 only
-    for (const char* line : {"ifconfig6", "ifconfig6 -s eth0 auto", "ifconfig6 -r"}) {
+    for (const char* line : {"ifconfig6", "ifconfig6 -s eth0 auto", "ifconfig6 -r", "ping6 fe80::1",
+                             "ping fec0::2", "tftp fec0::2 a.bin"}) {
         auto r = s.run(line);
         EXPECT_EQ(r.code, 1) << line;
         EXPECT_EQ(r.errors.rfind("no IPv6 network interface: the firmware IPv6 stack is not loaded.\n", 0), 0u)
