@@ -228,17 +228,24 @@ struct ManualSettings {
 
 enum class Kind { kNone, kHost, kGateway, kDns };
 
+Kind kind_of_word(const char* word) {
+    if (equal_nocase(word, "host")) return Kind::kHost;
+    if (equal_nocase(word, "gw")) return Kind::kGateway;
+    if (equal_nocase(word, "dns")) return Kind::kDns;
+    return Kind::kNone;
+}
+
 // Reads the words after `man`; prints the message and gives the exit code on a fault.
 int parse_manual(int count, char** args, ManualSettings* out) {
     Kind kind = Kind::kNone;
     for (int i = 0; i < count; i++) {
         const char* word = args[i];
-        if (equal_nocase(word, "host")) kind = Kind::kHost;
-        else if (equal_nocase(word, "gw")) kind = Kind::kGateway;
-        else if (equal_nocase(word, "dns")) kind = Kind::kDns;
+        if (Kind k = kind_of_word(word); k != Kind::kNone) {
+            kind = k;
+            continue;
+        }
         if (kind == Kind::kNone)
             return report_error("ifconfig6", "%s: not a valid IPv6 %s", word, "setting (host, gw or dns)");
-        if (equal_nocase(word, "host") || equal_nocase(word, "gw") || equal_nocase(word, "dns")) continue;
         if (kind == Kind::kHost) {
             efi::Ip6ConfigManualAddress a{};
             bool has_length = false;

@@ -1,6 +1,7 @@
-// The network owner: the interfaces that carry IP4 Config2, their configuration data,
-// their media state, waits for an address, and children of the network drivers' service
-// bindings. Every call into the firmware's network protocols is made here.
+// The network owner: the interfaces that carry IP4 Config2 or IP6 Config, their
+// configuration data, their media state, waits for an address, and children of the
+// network drivers' service bindings. Every call into the firmware's network protocols is
+// made here.
 #pragma once
 #include "runtime/errors.h"
 #include "runtime/memory.h"

@@ -163,6 +163,14 @@ TEST(NetPing6, Failures) {
 }
 
 TEST(NetPing6, CtrlCStopsTheSeries) {
+    {
+        // During the wait for an address that can reach the target.
+        Net6Shell w;
+        w.fw.push_key(3, 0, 0, 1000000);
+        EXPECT_EQ(w.run("ping6 fec0::2").code, 130);
+        EXPECT_TRUE(w.nic6.sent.empty());
+        EXPECT_EQ(w.nic6.children_created, 0);
+    }
     PingShell s;
     s.fw.push_key(3, 0, 0, 2500000);
     auto r = s.run_captured("ping6 -n 10 fec0::2");
