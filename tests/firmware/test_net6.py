@@ -96,7 +96,7 @@ def check_ipv6(efi_dir):
         for _ in range(10):
             if record(command(m, "ifconfig6 -data"))["ip"]:
                 break
-            command(m, "sleep 1")
+            command(m, "sleep 1000")
         listing = command(m, "ifconfig6")
         for line in ("name         : eth0\n", "media state  : present\n", "policy       : manual\n",
                      "dad transmits: 1\n", "mac addr     : 52-54-00-12-34-56\n",
