@@ -10,6 +10,8 @@ set -euo pipefail
 PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
           qemu-system-x86 ovmf mtools dosfstools gdisk fdisk python3-pyte
           acpica-tools dmidecode sbsigntool openssl xxd)
+# tshark decodes the packet captures of the network firmware tests.
+PACKAGES+=(tshark)
 
 # Lua 5.4 only for the BASIC benchmark (bench/basic/run.sh); no test needs it.
 BENCH_PACKAGES=(lua5.4)

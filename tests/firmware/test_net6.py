@@ -20,7 +20,7 @@ import re
 import struct
 import tempfile
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, run_cases, tshark_fields
 
 PROMPT = "fs0:\\> "
 LINK_LOCAL = "fe80::5054:ff:fe12:3456"  # from QEMU's default MAC 52:54:00:12:34:56
@@ -203,6 +203,21 @@ def check_ipv6(efi_dir):
             if nh == 6 and str(src) == SITE and str(dst) == "fec0::2" and struct.unpack_from("!H", p, 2)[0] == 80
             and p[13] & 0x02]
     expect(syns, "no TCP connection attempt over IPv6")
+
+    # The same, decoded by tshark: checksum status 1 is a checksum it found right.
+    echoes = tshark_fields(capture, "icmpv6.type == 128",
+                           ["ipv6.src", "ipv6.dst", "icmpv6.echo.identifier", "icmpv6.echo.sequence_number",
+                            "icmpv6.checksum.status"])
+    expect(len(echoes) == len(requests) and all(e[2] == "0x5441" and e[4] == "1" for e in echoes),
+           "tshark on the echo requests: %r" % echoes)
+    expect([e[3] for e in echoes if e[0] == LINK_LOCAL] == ["0", "1", "2"], "tshark sequences %r" % echoes)
+    reads = tshark_fields(capture, "tftp.opcode == 1", ["tftp.source_file", "tftp.type", "tftp.option.name",
+                                                        "tftp.option.value", "udp.checksum.status"],
+                          ["udp.check_checksum:TRUE"])
+    expect(reads and all(r[:2] == ["boot/image.bin", "octet"] and r[4] == "1" for r in reads), "tshark RRQ %r" % reads)
+    expect(any(r[2] == "tsize,blksize" and r[3] == "0,1468" for r in reads), "tshark TFTP options %r" % reads)
+    probes = tshark_fields(capture, "icmpv6.type == 135 && ipv6.src == ::", ["icmpv6.nd.ns.target_address"])
+    expect([p[0] for p in probes].count("fec0::99") == 3, "tshark DAD probes %r" % probes)
 
 
 if __name__ == "__main__":
