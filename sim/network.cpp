@@ -602,6 +602,7 @@ Status EFIAPI http_configure(efi::Http* self, efi::HttpConfigData* config) {
         return efi::kSuccess;
     }
     if (h->nic->http_configure_status) return h->nic->http_configure_status;
+    h->nic->http_ipv6 = config->local_address_is_ipv6;
     h->configured = true;
     return efi::kSuccess;
 }

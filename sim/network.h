@@ -90,6 +90,7 @@ public:
     tarn::efi::Status http_configure_status = 0;
     tarn::efi::Status http_request_status = 0;
     std::vector<std::string> http_requests;  // "GET URL|Name: value|..."
+    bool http_ipv6 = false;  // the last configuration asked for an IPv6 access point
     int http_children_created = 0, http_children_destroyed = 0;
 
     // ---- what happened
@@ -109,5 +110,91 @@ public:
 
 // Installs an interface on a new handle; the firmware owns it.
 FakeNic& add_nic(SimFirmware& fw, const NicSetup& setup = {});
+
+// ---- IPv6: IP6 Config, an IP6 service binding carrying ICMPv6, and MTFTP6, on the
+// handle of a FakeNic (sharing its media state and HTTP service) or on a handle of
+// their own.
+
+using Ipv6 = std::array<uint8_t, 16>;
+// The address in text (for tests; aborts on a malformed one).
+Ipv6 ipv6(const char* text);
+std::string ipv6_text(const Ipv6& a);
+
+struct Nic6Setup {
+    std::string name = "eth0";   // used when the fake has a handle of its own
+    bool info_fails = false;     // GetData of the interface information fails
+    bool tables_outside = false; // the address table points outside the block
+    bool ip6_service = true;
+    bool mtftp6_service = true;
+};
+
+class FakeNic6 {
+public:
+    struct Address {
+        Ipv6 address;
+        uint8_t prefix;
+    };
+    struct Route {
+        Ipv6 destination;
+        uint8_t prefix;
+        Ipv6 gateway;
+    };
+    // ---- configuration (what GetData answers; tests may set it directly)
+    uint32_t policy = 0;  // manual
+    uint32_t dad_transmits = 1;
+    std::vector<Address> addresses;  // the link-local address from the MAC to begin with
+    std::vector<Route> routes;
+    std::vector<Ipv6> gateways, dns;
+    // Automatic policy: after auto_delay_us the router's advertisement brings auto_address,
+    // a route for its prefix and auto_gateway (never when router_answers is false).
+    bool router_answers = true;
+    uint64_t auto_delay_us = 1500000;
+    Address auto_address{ipv6("fec0::5054:ff:fe12:3456"), 64};
+    Ipv6 auto_gateway = ipv6("fe80::2");
+    // Manual addresses are answered with kNotReady and applied, with their notification,
+    // once duplicate address detection ends after dad_delay_us (never when dad_completes
+    // is false).
+    bool dad_completes = true;
+    uint64_t dad_delay_us = 300000;
+    int fail_set_type = -1;
+    tarn::efi::Status fail_set_status = 0;
+
+    // ---- ICMPv6: hosts that answer echo requests after rtt_us; a request whose checksum
+    // is wrong for its pseudo-header is dropped (and counted), as a receiver does.
+    std::map<Ipv6, uint64_t> responders;
+    uint8_t reply_hop_limit = 64;
+    tarn::efi::Status transmit_status = 0;
+    tarn::efi::Status configure_status = 0;
+    tarn::efi::Status create_child_status = 0;
+    int bad_checksums = 0;
+    std::vector<std::vector<uint8_t>> sent;
+    std::vector<Ipv6> sent_to, sent_from;
+    std::vector<std::string> ip6_configs;  // "station ADDR protocol N"
+
+    // ---- TFTP over IPv6, as FakeNic's TFTP
+    std::map<std::string, std::string> tftp_files;
+    bool tftp_tsize = true;
+    int64_t tftp_announced = -1;
+    tarn::efi::Status tftp_read_status = 0;
+    tarn::efi::Status tftp_configure_status = 0;
+    uint64_t tftp_duration_us = 0;
+    std::vector<std::string> tftp_requests;
+
+    // ---- what happened
+    std::vector<std::string> log;
+    int children_created = 0, children_destroyed = 0;
+    int tftp_children_created = 0, tftp_children_destroyed = 0;
+    int packets_delivered = 0, packets_recycled = 0;
+    size_t notify_registrations() const;
+
+    tarn::efi::Handle handle = nullptr;
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+    FakeNic6();
+    ~FakeNic6();
+};
+
+// Installs the IPv6 half on nic's handle (or, with nic null, on a new handle).
+FakeNic6& add_nic6(SimFirmware& fw, FakeNic* nic = nullptr, const Nic6Setup& setup = {});
 
 }  // namespace sim

@@ -12,6 +12,8 @@ PACKAGES=(cmake ninja-build clang lld g++ libgtest-dev python3
           acpica-tools dmidecode sbsigntool openssl xxd)
 # The option ROMs QEMU ships, which the loadpcirom firmware test loads.
 PACKAGES+=(ipxe-qemu)
+# tshark decodes the packet captures of the network firmware tests.
+PACKAGES+=(tshark)
 
 # Lua 5.4 only for the BASIC benchmark (bench/basic/run.sh); no test needs it.
 BENCH_PACKAGES=(lua5.4)

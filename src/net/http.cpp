@@ -115,13 +115,22 @@ public:
         if (child_.status() != efi::kSuccess) return child_.status();
         return done_.event() ? efi::kSuccess : efi::kOutOfResources;
     }
-    efi::Status configure(uint32_t timeout_ms) {
+    // An IPv4 access point on the interface's default address, or (with local6) an IPv6
+    // one on that address.
+    efi::Status configure(uint32_t timeout_ms, const efi::Ipv6Address* local6) {
         efi::Http4AccessPoint v4{};
         v4.use_default_address = 1;
+        efi::Http6AccessPoint v6{};
         efi::HttpConfigData c{};
         c.version = efi::kHttpVersion11;
         c.timeout_ms = timeout_ms;
-        c.access_point.ipv4 = &v4;
+        if (local6) {
+            v6.local_address = *local6;
+            c.local_address_is_ipv6 = 1;
+            c.access_point.ipv6 = &v6;
+        } else {
+            c.access_point.ipv4 = &v4;
+        }
         efi::Status st = http_->configure(http_, &c);
         configured_ = st == efi::kSuccess;
         return st;
@@ -262,6 +271,36 @@ int fetch(HttpSession& session, const Transfer& t) {
     return kExitSuccess;
 }
 
+// The interface for an IPv4 host, once it has an address.
+int ipv4_interface(const char* name, efi::Handle* nic) {
+    Ip4InterfaceList list;
+    NetInterface* e = select_ipv4_interface(list, "http", name);
+    if (!e) return kExitFailure;
+    WaitResult w = wait_for_ipv4_address(e->config, kAddressWaitMs);
+    if (w == WaitResult::kInterrupted) return kExitInterrupted;
+    if (w != WaitResult::kReady)
+        return report_error("http", "%s has no IPv4 address (ifconfig -s %s dhcp)", e->name, e->name);
+    *nic = e->handle;
+    return kExitSuccess;
+}
+
+// The interface for a bracketed IPv6 host and its address that can reach the host.
+int ipv6_interface(const HttpUrl& parts, const char* name, efi::Handle* nic, efi::Ipv6Address* local) {
+    Ip6InterfaceList list;
+    Net6Interface* e = select_ipv6_interface(list, "http", name);
+    if (!e) return kExitFailure;
+    WaitResult w = wait_for_ipv6_source(e->config, parts.ipv6, kAddressWaitMs, local);
+    if (w == WaitResult::kInterrupted) return kExitInterrupted;
+    if (w != WaitResult::kReady) {
+        char host[kIpv6TextSize];
+        format_ipv6(parts.ipv6, host, sizeof host);
+        return report_error("http", "%s has no IPv6 address that can reach %s (ifconfig6 -s %s auto)", e->name, host,
+                            e->name);
+    }
+    *nic = e->handle;
+    return kExitSuccess;
+}
+
 int http_command(int count, char** vector) {
     HttpOptions o;
     int first = parse_options(count, vector, kOptions, 0, &o);
@@ -281,24 +320,21 @@ int http_command(int count, char** vector) {
     case UrlError::kNoHost:
     case UrlError::kBadPort: return report_error("http", "%s is not a valid http:// address", url);
     }
-    if (parts.ipv6_host) return report_error("http", "%s: IPv6 downloads are not available yet", url);
     char name[kLocalNameSize];
     const char* local = operands == 2 ? vector[first + 1] : name;
     if (operands == 1) url_local_name(parts.path, name, sizeof name);
     Owned<char> path(resolve_path(local));
     if (!path) return report_error("http", "invalid local file");
 
-    Ip4InterfaceList list;
-    NetInterface* e = select_ipv4_interface(list, "http", o.interface);
-    if (!e) return kExitFailure;
-    WaitResult w = wait_for_ipv4_address(e->config, kAddressWaitMs);
-    if (w == WaitResult::kInterrupted) return kExitInterrupted;
-    if (w != WaitResult::kReady)
-        return report_error("http", "%s has no IPv4 address (ifconfig -s %s dhcp)", e->name, e->name);
-    HttpSession session(e->handle);
+    efi::Handle nic = nullptr;
+    efi::Ipv6Address local6{};
+    int code = parts.ipv6_host ? ipv6_interface(parts, o.interface, &nic, &local6)
+                               : ipv4_interface(o.interface, &nic);
+    if (code != kExitSuccess) return code;
+    HttpSession session(nic);
     if (session.create_status() != efi::kSuccess)
         return report_error("http", "no HTTP service on this interface (HttpDxe not loaded?)");
-    efi::Status st = session.configure(static_cast<uint32_t>(timeout));
+    efi::Status st = session.configure(static_cast<uint32_t>(timeout), parts.ipv6_host ? &local6 : nullptr);
     if (st != efi::kSuccess) return report_error("http", "cannot configure HTTP: %s", status_message(st));
     Transfer t{url, &parts, path.get(), static_cast<uint64_t>(timeout), static_cast<uint64_t>(buffer)};
     return fetch(session, t);

@@ -1,6 +1,7 @@
-// The network owner: the interfaces that carry IP4 Config2, their configuration data,
-// their media state, waits for an address, and children of the network drivers' service
-// bindings. Every call into the firmware's network protocols is made here.
+// The network owner: the interfaces that carry IP4 Config2 or IP6 Config, their
+// configuration data, their media state, waits for an address, and children of the
+// network drivers' service bindings. Every call into the firmware's network protocols is
+// made here.
 #pragma once
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -10,30 +11,38 @@ namespace tarn {
 
 constexpr uint64_t kInterfaceNameBytes = 64;
 
-struct NetInterface {
+// One interface: its handle, its configuration protocol (IP4 Config2 or IP6 Config) and
+// its name.
+template <class Config> struct InterfaceEntry {
     efi::Handle handle;
-    efi::Ip4Config2* config;
+    Config* config;
     char name[kInterfaceNameBytes];
 };
+using NetInterface = InterfaceEntry<efi::Ip4Config2>;
+using Net6Interface = InterfaceEntry<efi::Ip6Config>;
 
-// The IPv4 interfaces in handle order; names from the interface information or "eth%d".
-class Ip4InterfaceList {
+// The interfaces carrying the configuration protocol, in handle order; names from the
+// interface information or "eth%d".
+template <class Config> class InterfaceList {
 public:
-    Ip4InterfaceList();
-    Ip4InterfaceList(const Ip4InterfaceList&) = delete;
-    Ip4InterfaceList& operator=(const Ip4InterfaceList&) = delete;
+    InterfaceList();
+    InterfaceList(const InterfaceList&) = delete;
+    InterfaceList& operator=(const InterfaceList&) = delete;
     uint64_t count() const { return items_.size(); }
-    NetInterface& operator[](uint64_t i) { return items_[i]; }
+    InterfaceEntry<Config>& operator[](uint64_t i) { return items_[i]; }
     // The entry named name (ASCII case ignored), null when none is.
-    NetInterface* find(const char* name);
+    InterfaceEntry<Config>* find(const char* name);
 
 private:
-    Vector<NetInterface> items_;
+    Vector<InterfaceEntry<Config>> items_;
 };
+using Ip4InterfaceList = InterfaceList<efi::Ip4Config2>;
+using Ip6InterfaceList = InterfaceList<efi::Ip6Config>;
 
 // Picks the interface for a command: the one named (when name is given) or the first.
 // Prints the command's message and returns null when there is none.
 NetInterface* select_ipv4_interface(Ip4InterfaceList& list, const char* command, const char* name);
+Net6Interface* select_ipv6_interface(Ip6InterfaceList& list, const char* command, const char* name);
 
 // One item of IP4 Config2 data, of whatever size the firmware has, in a new block
 // (*size bytes; a block is allocated even for 0 bytes). kNotFound from the firmware
@@ -99,5 +108,26 @@ private:
 
 // The long message for a missing IPv4 stack.
 extern const char* const kNoIpv4StackMessage;
+
+// ---- IPv6: IP6 Config items as for IPv4 above.
+
+// One item of IP6 Config data in a new block (*size bytes; kNotFound gives size 0).
+[[nodiscard]] efi::Status ip6_get_data(efi::Ip6Config* config, efi::Ip6ConfigDataType type,
+                                       Owned<uint8_t>* data, uint64_t* size);
+// The interface information, its address and route tables checked to lie inside the
+// block (dropped when they do not); null when it cannot be read.
+Owned<efi::Ip6ConfigInterfaceInfo> ip6_interface_info(efi::Ip6Config* config, efi::Status* status);
+[[nodiscard]] efi::Status ip6_get_policy(efi::Ip6Config* config, efi::Ip6ConfigPolicy* policy);
+[[nodiscard]] efi::Status ip6_get_dad_transmits(efi::Ip6Config* config, uint32_t* count);
+// SetData with the same not-ready-then-notify wait as ip4_set_data (duplicate address
+// detection makes a manual address wait).
+[[nodiscard]] efi::Status ip6_set_data(efi::Ip6Config* config, efi::Ip6ConfigDataType type,
+                                       const void* data, uint64_t size, uint64_t timeout_ms);
+// Polls the interface information every 50 ms until it holds an address that can reach
+// target (see choose_ipv6_source); kReady with the address in *source.
+WaitResult wait_for_ipv6_source(efi::Ip6Config* config, const efi::Ipv6Address& target, uint64_t timeout_ms,
+                                efi::Ipv6Address* source);
+
+extern const char* const kNoIpv6StackMessage;
 
 }  // namespace tarn

@@ -7,6 +7,7 @@ void register_net_commands() {
     register_ping_command();
     register_tftp_command();
     register_http_command();
+    register_ifconfig6_command();
 }
 
 }  // namespace tarn

@@ -11,5 +11,7 @@ void register_ifconfig_command();
 void register_ping_command();
 void register_tftp_command();
 void register_http_command();
+void register_ifconfig6_command();
+void register_ping6_command();
 
 }  // namespace tarn

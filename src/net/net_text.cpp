@@ -170,6 +170,52 @@ void format_ipv6(const efi::Ipv6Address& a, char* out, uint64_t size) {
 
 bool is_link_local(const efi::Ipv6Address& a) { return a.addr[0] == 0xfe && (a.addr[1] & 0xc0) == 0x80; }
 
+namespace {
+
+bool link_scope(const efi::Ipv6Address& a) {
+    if (a.addr[0] == 0xff) return (a.addr[1] & 0x0f) <= 2;
+    return is_link_local(a);
+}
+
+int common_prefix_bits(const efi::Ipv6Address& a, const efi::Ipv6Address& b) {
+    int bits = 0;
+    for (int i = 0; i < 16; i++) {
+        uint8_t x = a.addr[i] ^ b.addr[i];
+        if (!x) {
+            bits += 8;
+            continue;
+        }
+        while (!(x & 0x80)) {
+            bits++;
+            x = static_cast<uint8_t>(x << 1);
+        }
+        break;
+    }
+    return bits;
+}
+
+}  // namespace
+
+int64_t choose_ipv6_source(const efi::Ip6AddressInfo* list, uint64_t count, const efi::Ipv6Address& target) {
+    if (!list) return -1;
+    const bool want_link = link_scope(target);
+    int64_t best = -1;
+    int best_bits = -1;
+    for (uint64_t i = 0; i < count; i++) {
+        const efi::Ipv6Address& a = list[i].address;
+        bool unspecified = true;
+        for (uint8_t byte : a.addr)
+            if (byte) unspecified = false;
+        if (unspecified || a.addr[0] == 0xff || is_link_local(a) != want_link) continue;
+        int bits = common_prefix_bits(a, target);
+        if (bits > best_bits) {
+            best = static_cast<int64_t>(i);
+            best_bits = bits;
+        }
+    }
+    return best;
+}
+
 UrlError parse_http_url(const char* url, HttpUrl* out) {
     if (!url || !starts_with_nocase(url, "http://")) return UrlError::kNotHttp;
     HttpUrl u{};

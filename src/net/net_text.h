@@ -34,6 +34,13 @@ void format_ipv6(const efi::Ipv6Address& a, char* out, uint64_t size);
 // fe80::/10.
 bool is_link_local(const efi::Ipv6Address& a);
 
+// The index of the address in list to send to target from, -1 when none can: for a
+// link-local target (fe80::/10, or a multicast group of link or node scope) a link-local
+// address; for any other target an address that is not link-local, the one sharing the
+// longest prefix with the target (the first of equals). Unspecified and multicast
+// entries are never chosen.
+int64_t choose_ipv6_source(const efi::Ip6AddressInfo* list, uint64_t count, const efi::Ipv6Address& target);
+
 // The parts of an http:// address, pointing into the text.
 struct HttpUrl {
     const char* host;      // without the brackets of an IPv6 literal

@@ -1,5 +1,5 @@
-// tftp: download one file from a TFTP server through the firmware's MTFTP4 protocol, in
-// octet mode, into a buffer of the size the server announces (the tsize option).
+// tftp: download one file from a TFTP server through the firmware's MTFTP4 protocol (or
+// MTFTP6 for a server with an IPv6 address), in octet mode, into a buffer of the size the server announces (the tsize option).
 #include "fs/paths.h"
 #include "net/download.h"
 #include "net/net_access.h"
@@ -55,6 +55,14 @@ const uint8_t kTsize[] = "tsize";
 const uint8_t kBlksize[] = "blksize";
 const uint8_t kZero[] = "0";
 
+// The numbers of the command line: local and server port, tries, timeout.
+struct Ports {
+    uint16_t local = 0;
+    uint16_t remote = 69;
+    uint16_t tries = 6;
+    uint16_t timeout = 4;
+};
+
 // A number below 0x10000 (nullptr leaves the default).
 bool parse_port_like(const char* text, uint16_t* out) {
     if (!text) return true;
@@ -64,8 +72,52 @@ bool parse_port_like(const char* text, uint16_t* out) {
     return true;
 }
 
+// What differs between MTFTP4 and MTFTP6: the protocol, its configuration and the
+// words of the missing-service message.
+struct Tftp4 {
+    using Protocol = efi::Mtftp4;
+    using Config = efi::Mtftp4ConfigData;
+    using Address = efi::Ipv4Address;
+    static constexpr const char* kSuffix = "";
+    static constexpr int kNumber = 4;
+    static const efi::Guid& binding() { return efi::kMtftp4ServiceBindingProtocolGuid; }
+    static const efi::Guid& protocol() { return efi::kMtftp4ProtocolGuid; }
+    static Config config(const Address& server, const Address&, const Ports& p) {
+        Config c{};
+        c.use_default_setting = 1;
+        c.local_port = p.local;
+        c.server_ip = server;
+        c.initial_server_port = p.remote;
+        c.try_count = p.tries;
+        c.timeout_value = p.timeout;
+        return c;
+    }
+};
+
+struct Tftp6 {
+    using Protocol = efi::Mtftp6;
+    using Config = efi::Mtftp6ConfigData;
+    using Address = efi::Ipv6Address;
+    static constexpr const char* kSuffix = "v6";
+    static constexpr int kNumber = 6;
+    static const efi::Guid& binding() { return efi::kMtftp6ServiceBindingProtocolGuid; }
+    static const efi::Guid& protocol() { return efi::kMtftp6ProtocolGuid; }
+    // The station is the interface address chosen for the server's scope.
+    static Config config(const Address& server, const Address& station, const Ports& p) {
+        Config c{};
+        c.station_ip = station;
+        c.local_port = p.local;
+        c.server_ip = server;
+        c.initial_server_port = p.remote;
+        c.try_count = p.tries;
+        c.timeout_value = p.timeout;
+        return c;
+    }
+};
+
 // The tsize the server answered in its option acknowledgement.
-efi::Status announced_size(efi::Mtftp4* tftp, const uint8_t* remote, efi::Mtftp4Option* options, uint8_t count,
+template <class Protocol>
+efi::Status announced_size(Protocol* tftp, const uint8_t* remote, efi::Mtftp4Option* options, uint8_t count,
                            uint64_t* size) {
     uint32_t length = 0;
     void* packet = nullptr;
@@ -95,7 +147,8 @@ efi::Status announced_size(efi::Mtftp4* tftp, const uint8_t* remote, efi::Mtftp4
 }
 
 // ReadFile into buffer, polling the driver so that Ctrl-C can end the transfer.
-efi::Status read_file(efi::Mtftp4* tftp, const uint8_t* remote, efi::Mtftp4Option* options, uint32_t count,
+template <class Protocol>
+efi::Status read_file(Protocol* tftp, const uint8_t* remote, efi::Mtftp4Option* options, uint32_t count,
                       void* buffer, uint64_t* size) {
     FlagEvent done;
     if (!done.event()) return efi::kOutOfResources;
@@ -121,15 +174,16 @@ efi::Status read_file(efi::Mtftp4* tftp, const uint8_t* remote, efi::Mtftp4Optio
     return token.status;
 }
 
-int download(NetInterface& e, const efi::Ipv4Address& server, const char* server_text, const char* remote,
-             const char* local_path, const TftpOptions& o, const efi::Mtftp4ConfigData& base) {
-    ServiceChild child(e.handle, efi::kMtftp4ServiceBindingProtocolGuid, efi::kMtftp4ProtocolGuid);
+template <class V>
+int download(efi::Handle nic, const typename V::Address& server, const typename V::Address& station,
+             const char* server_text, const char* remote, const char* local_path, const TftpOptions& o,
+             const Ports& ports) {
+    ServiceChild child(nic, V::binding(), V::protocol());
     if (child.status() != efi::kSuccess)
-        return report_error("tftp", "no TFTP%s service on this interface (Mtftp%dDxe not loaded?)", "", 4);
-    auto* tftp = static_cast<efi::Mtftp4*>(child.protocol());
-    efi::Mtftp4ConfigData config = base;
-    config.use_default_setting = 1;
-    config.server_ip = server;
+        return report_error("tftp", "no TFTP%s service on this interface (Mtftp%dDxe not loaded?)", V::kSuffix,
+                            V::kNumber);
+    auto* tftp = static_cast<typename V::Protocol*>(child.protocol());
+    typename V::Config config = V::config(server, station, ports);
     efi::Status st = tftp->configure(tftp, &config);
     if (st != efi::kSuccess) return report_error("tftp", "cannot configure TFTP: %s", status_message(st));
 
@@ -167,33 +221,8 @@ int download(NetInterface& e, const efi::Ipv4Address& server, const char* server
     return kExitSuccess;
 }
 
-int tftp_command(int count, char** vector) {
-    TftpOptions o;
-    int first = parse_options(count, vector, kOptions, 0, &o);
-    if (first < 0) return kExitUsage;
-    int operands = count - first;
-    efi::Mtftp4ConfigData config{};
-    uint16_t remote_port = 69, tries = 6, timeout = 4, block = 0;
-    if ((operands != 2 && operands != 3) || !parse_port_like(o.local_port, &config.local_port) ||
-        !parse_port_like(o.remote_port, &remote_port) || !parse_port_like(o.tries, &tries) ||
-        !parse_port_like(o.timeout, &timeout) || !parse_port_like(o.block_size, &block) ||
-        (o.block_size && block < 8))
-        return report_usage("tftp");
-    config.initial_server_port = remote_port;
-    config.try_count = tries;
-    config.timeout_value = timeout;
-    const char* server_text = vector[first];
-    const char* remote = vector[first + 1];
-    const char* local = operands == 3 ? vector[first + 2] : tftp_local_name(remote);
-    efi::Ipv4Address server;
-    efi::Ipv6Address v6;
-    if (!parse_ipv4(server_text, &server)) {
-        if (parse_ipv6(server_text, &v6))
-            return report_error("tftp", "%s: IPv6 TFTP is not available yet", server_text);
-        return report_error("tftp", "%s is not an IP address", server_text);
-    }
-    Owned<char> path(*local ? resolve_path(local) : nullptr);
-    if (!path) return report_error("tftp", "invalid local file");
+int download_v4(const efi::Ipv4Address& server, const char* server_text, const char* remote, const char* path,
+                const TftpOptions& o, const Ports& ports) {
     Ip4InterfaceList list;
     NetInterface* e = select_ipv4_interface(list, "tftp", o.interface);
     if (!e) return kExitFailure;
@@ -201,7 +230,48 @@ int tftp_command(int count, char** vector) {
     if (w == WaitResult::kInterrupted) return kExitInterrupted;
     if (w != WaitResult::kReady)
         return report_error("tftp", "%s has no IPv4 address (ifconfig -s %s dhcp)", e->name, e->name);
-    return download(*e, server, server_text, remote, path.get(), o, config);
+    return download<Tftp4>(e->handle, server, efi::Ipv4Address{}, server_text, remote, path, o, ports);
+}
+
+// The IPv6 path: the interface address that can reach the server is awaited as ping6
+// does, and the transfer is sent from it.
+int download_v6(const efi::Ipv6Address& server, const char* server_text, const char* remote, const char* path,
+                const TftpOptions& o, const Ports& ports) {
+    Ip6InterfaceList list;
+    Net6Interface* e = select_ipv6_interface(list, "tftp", o.interface);
+    if (!e) return kExitFailure;
+    efi::Ipv6Address station{};
+    WaitResult w = wait_for_ipv6_source(e->config, server, kAddressWaitMs, &station);
+    if (w == WaitResult::kInterrupted) return kExitInterrupted;
+    if (w != WaitResult::kReady)
+        return report_error("tftp", "%s has no IPv6 address that can reach %s (ifconfig6 -s %s auto)", e->name,
+                            server_text, e->name);
+    return download<Tftp6>(e->handle, server, station, server_text, remote, path, o, ports);
+}
+
+int tftp_command(int count, char** vector) {
+    TftpOptions o;
+    int first = parse_options(count, vector, kOptions, 0, &o);
+    if (first < 0) return kExitUsage;
+    int operands = count - first;
+    Ports ports;
+    uint16_t block = 0;
+    if ((operands != 2 && operands != 3) || !parse_port_like(o.local_port, &ports.local) ||
+        !parse_port_like(o.remote_port, &ports.remote) || !parse_port_like(o.tries, &ports.tries) ||
+        !parse_port_like(o.timeout, &ports.timeout) || !parse_port_like(o.block_size, &block) ||
+        (o.block_size && block < 8))
+        return report_usage("tftp");
+    const char* server_text = vector[first];
+    const char* remote = vector[first + 1];
+    const char* local = operands == 3 ? vector[first + 2] : tftp_local_name(remote);
+    efi::Ipv4Address server;
+    efi::Ipv6Address v6;
+    bool ipv4 = parse_ipv4(server_text, &server);
+    if (!ipv4 && !parse_ipv6(server_text, &v6)) return report_error("tftp", "%s is not an IP address", server_text);
+    Owned<char> path(*local ? resolve_path(local) : nullptr);
+    if (!path) return report_error("tftp", "invalid local file");
+    if (ipv4) return download_v4(server, server_text, remote, path.get(), o, ports);
+    return download_v6(v6, server_text, remote, path.get(), o, ports);
 }
 
 }  // namespace

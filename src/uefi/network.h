@@ -39,6 +39,15 @@ inline constexpr Guid kAdapterInformationProtocolGuid = {
 inline constexpr Guid kAdapterInfoMediaStateGuid = {
     0xd7c74207, 0xa831, 0x4a26, {0xb1, 0xf5, 0xd1, 0x93, 0x06, 0x5c, 0xe8, 0xb6}};
 
+inline constexpr Guid kIp6ServiceBindingProtocolGuid = {
+    0xec835dd3, 0xfe0f, 0x617b, {0xa6, 0x21, 0xb3, 0x50, 0xc3, 0xe1, 0x33, 0x88}};
+inline constexpr Guid kIp6ProtocolGuid = {
+    0x2c8759d5, 0x5c2d, 0x66ef, {0x92, 0x5f, 0xb6, 0x6c, 0x10, 0x19, 0x57, 0xe2}};
+inline constexpr Guid kMtftp6ServiceBindingProtocolGuid = {
+    0xd9760ff3, 0x3cca, 0x4267, {0x80, 0xf9, 0x75, 0x27, 0xfa, 0xfa, 0x42, 0x23}};
+inline constexpr Guid kMtftp6ProtocolGuid = {
+    0xbf0a78ba, 0xec29, 0x49cf, {0xa1, 0xc9, 0x7a, 0xe5, 0x4e, 0xab, 0x6a, 0x51}};
+
 // ---- service binding (creates and destroys the children of a network driver)
 
 struct ServiceBinding {
@@ -350,6 +359,170 @@ inline constexpr uint16_t kHttpStatusNumbers[] = {
     0,   100, 101, 200, 201, 202, 203, 204, 205, 206, 300, 301, 302, 303, 304, 305, 307, 400,
     401, 402, 403, 404, 405, 406, 407, 408, 409, 410, 411, 412, 413, 414, 415, 416, 417, 500,
     501, 502, 503, 504, 505, 308, 429,
+};
+
+// ---- IP6 Config (the IPv6 half: IP6 Config, IP6, MTFTP6)
+
+enum Ip6ConfigDataType : uint32_t {
+    kIp6ConfigInterfaceInfo,
+    kIp6ConfigAltInterfaceId,
+    kIp6ConfigPolicy,
+    kIp6ConfigDadTransmits,
+    kIp6ConfigManualAddress,
+    kIp6ConfigGateway,
+    kIp6ConfigDnsServer,
+};
+
+enum Ip6ConfigPolicy : uint32_t { kIp6PolicyManual, kIp6PolicyAutomatic };
+
+struct Ip6AddressInfo {
+    Ipv6Address address;
+    uint8_t prefix_length;
+};
+static_assert(sizeof(Ip6AddressInfo) == 17);
+
+struct Ip6RouteTable {
+    Ipv6Address gateway;
+    Ipv6Address destination;
+    uint8_t prefix_length;
+};
+static_assert(sizeof(Ip6RouteTable) == 33);
+
+struct Ip6ConfigInterfaceInfo {
+    Char16 name[kInterfaceNameSize];
+    uint8_t if_type;
+    uint32_t hw_address_size;
+    MacAddress hw_address;
+    uint32_t address_info_count;
+    Ip6AddressInfo* address_info;
+    uint32_t route_count;
+    Ip6RouteTable* route_table;
+};
+static_assert(offsetof(Ip6ConfigInterfaceInfo, hw_address_size) == 68);
+static_assert(offsetof(Ip6ConfigInterfaceInfo, address_info_count) == 104);
+static_assert(offsetof(Ip6ConfigInterfaceInfo, address_info) == 112);
+static_assert(offsetof(Ip6ConfigInterfaceInfo, route_table) == 128);
+
+struct Ip6ConfigManualAddress {
+    Ipv6Address address;
+    Boolean is_anycast;
+    uint8_t prefix_length;
+};
+static_assert(sizeof(Ip6ConfigManualAddress) == 18);
+
+struct Ip6Config {
+    Status(EFIAPI* set_data)(Ip6Config* self, uint32_t type, uint64_t size, void* data);
+    Status(EFIAPI* get_data)(Ip6Config* self, uint32_t type, uint64_t* size, void* data);
+    Status(EFIAPI* register_data_notify)(Ip6Config* self, uint32_t type, Event event);
+    Status(EFIAPI* unregister_data_notify)(Ip6Config* self, uint32_t type, Event event);
+};
+
+// ---- IP6
+
+struct Ip6ConfigData {
+    uint8_t default_protocol;
+    Boolean accept_any_protocol;
+    Boolean accept_icmp_errors;
+    Boolean accept_promiscuous;
+    Ipv6Address destination_address;
+    Ipv6Address station_address;
+    uint8_t traffic_class;
+    uint8_t hop_limit;
+    uint32_t flow_label;
+    uint32_t receive_timeout;
+    uint32_t transmit_timeout;
+};
+static_assert(offsetof(Ip6ConfigData, station_address) == 20);
+static_assert(offsetof(Ip6ConfigData, flow_label) == 40);
+static_assert(sizeof(Ip6ConfigData) == 52);
+
+// Packed as on the wire: 40 bytes.
+struct Ip6Header {
+    uint8_t version_class_flow[4];
+    uint8_t payload_length[2];
+    uint8_t next_header;
+    uint8_t hop_limit;
+    Ipv6Address source;
+    Ipv6Address destination;
+};
+static_assert(sizeof(Ip6Header) == 40);
+
+struct Ip6TransmitData {
+    Ipv6Address destination;
+    void* override_data;
+    uint32_t ext_headers_length;
+    void* ext_headers;
+    uint8_t next_header;
+    uint32_t data_length;
+    uint32_t fragment_count;
+    FragmentData fragments[1];
+};
+static_assert(offsetof(Ip6TransmitData, next_header) == 40);
+static_assert(offsetof(Ip6TransmitData, fragments) == 56);
+
+struct Ip6ReceiveData {
+    Time time_stamp;
+    Event recycle_signal;
+    uint32_t header_length;
+    Ip6Header* header;
+    uint32_t data_length;
+    uint32_t fragment_count;
+    FragmentData fragments[1];
+};
+static_assert(offsetof(Ip6ReceiveData, header) == 32);
+static_assert(offsetof(Ip6ReceiveData, fragments) == 48);
+
+struct Ip6CompletionToken {
+    Event event;
+    Status status;
+    union {
+        Ip6ReceiveData* rx;
+        Ip6TransmitData* tx;
+    } packet;
+};
+
+struct Ip6 {
+    Status(EFIAPI* get_mode_data)(Ip6* self, void* ip6_mode, void* mnp_config, void* snp_mode);
+    Status(EFIAPI* configure)(Ip6* self, Ip6ConfigData* config);
+    Status(EFIAPI* groups)(Ip6* self, Boolean join, Ipv6Address* group);
+    Status(EFIAPI* routes)(Ip6* self, Boolean remove, Ipv6Address* destination, uint8_t prefix_length,
+                           Ipv6Address* gateway);
+    Status(EFIAPI* neighbors)(Ip6* self, Boolean remove, Ipv6Address* target, MacAddress* link_address,
+                              uint32_t timeout, Boolean override_entry);
+    Status(EFIAPI* transmit)(Ip6* self, Ip6CompletionToken* token);
+    Status(EFIAPI* receive)(Ip6* self, Ip6CompletionToken* token);
+    Status(EFIAPI* cancel)(Ip6* self, Ip6CompletionToken* token);
+    Status(EFIAPI* poll)(Ip6* self);
+};
+
+// ---- MTFTP6 (options, tokens and operations laid out as for MTFTP4)
+
+struct Mtftp6ConfigData {
+    Ipv6Address station_ip;
+    uint16_t local_port;
+    Ipv6Address server_ip;
+    uint16_t initial_server_port;
+    uint16_t try_count;
+    uint16_t timeout_value;
+};
+static_assert(offsetof(Mtftp6ConfigData, server_ip) == 18);
+static_assert(sizeof(Mtftp6ConfigData) == 40);
+
+using Mtftp6Option = Mtftp4Option;
+using Mtftp6Token = Mtftp4Token;
+
+struct Mtftp6 {
+    Status(EFIAPI* get_mode_data)(Mtftp6* self, void* mode);
+    Status(EFIAPI* configure)(Mtftp6* self, Mtftp6ConfigData* config);
+    Status(EFIAPI* get_info)(Mtftp6* self, void* override_data, const uint8_t* filename, const uint8_t* mode,
+                             uint8_t option_count, Mtftp6Option* options, uint32_t* packet_length,
+                             void** packet);
+    Status(EFIAPI* parse_options)(Mtftp6* self, uint32_t packet_length, void* packet, uint32_t* option_count,
+                                  Mtftp6Option** options);
+    Status(EFIAPI* read_file)(Mtftp6* self, Mtftp6Token* token);
+    Status(EFIAPI* write_file)(Mtftp6* self, Mtftp6Token* token);
+    Status(EFIAPI* read_directory)(Mtftp6* self, Mtftp6Token* token);
+    Status(EFIAPI* poll)(Mtftp6* self);
 };
 
 }  // namespace tarn::efi

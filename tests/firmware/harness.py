@@ -180,6 +180,21 @@ def find_tool_problems() -> list[str]:
     return missing
 
 
+def tshark_fields(capture: str, display_filter: str, fields: list[str],
+                  preferences: Iterable[str] = ()) -> list[list[str]]:
+    """The fields of the packets in a capture file that match a display filter, decoded
+    by tshark (package tshark): one list of field texts per packet."""
+    args = ["tshark", "-r", capture, "-Y", display_filter, "-T", "fields", "-E", "separator=|"]
+    for preference in preferences:
+        args += ["-o", preference]
+    for field in fields:
+        args += ["-e", field]
+    done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        raise FirmwareError("tshark failed: %s" % done.stderr.strip()[-300:])
+    return [line.split("|") for line in done.stdout.splitlines() if line]
+
+
 def find_ovmf(secure: bool = False) -> tuple[str, str]:
     """The firmware code and variable template files."""
     code_name, vars_name = (OVMF_CODE_SECURE, OVMF_VARS_SECURE) if secure else (OVMF_CODE, OVMF_VARS)

@@ -6,7 +6,7 @@ through guestfwd to a server started here and to one that closes early. QEMU's
 filter-dump writes a capture of the NIC's traffic; the DHCP answer, the ICMP echo
 messages (identifier, sequence, checksum), the TFTP options and the HTTP request headers
 are read back from it here, independently of the shell; the saved files are read from the
-disk image with mtools and compared by sha256."""
+disk image with mtools and compared by sha256; tshark decodes the capture once more."""
 
 import functools
 import hashlib
@@ -18,7 +18,7 @@ import struct
 import tempfile
 import threading
 
-from harness import Machine, expect, read_image_file, run_cases
+from harness import Machine, expect, read_image_file, run_cases, tshark_fields
 
 PROMPT = "fs0:\\> "
 UNUSED = "10.0.2.77"  # inside the emulated 10.0.2.0/24, answered by no one
@@ -242,6 +242,17 @@ def check_network(efi_dir):
     for line in ("GET /d/page.bin HTTP/1.1\r\n", "Host: 10.0.2.100\r\n", "Accept: */*\r\n",
                  "User-Agent: TARN/0.2.1\r\n"):
         expect(line in sent, "%r not in the request %r" % (line, sent[:300]))
+    # The same, decoded by tshark: checksum status 1 is a checksum it found right.
+    echoes = tshark_fields(capture, "icmp.type == 8", ["ip.dst", "icmp.ident", "icmp.seq", "icmp.checksum.status"])
+    expect(all(e[1] == "21569" and e[3] == "1" for e in echoes), "tshark on the echo requests: %r" % echoes)
+    expect([e[2] for e in echoes if e[0] == "10.0.2.2"] == ["0", "1", "2", "0"], "tshark sequences %r" % echoes)
+    reads = tshark_fields(capture, "tftp.opcode == 1", ["tftp.source_file", "tftp.type", "tftp.option.name",
+                                                        "tftp.option.value"])
+    expect(any(r[:2] == ["boot/image.bin", "octet"] and "blksize" in r[2].split(",") and "1468" in r[3].split(",")
+               for r in reads), "tshark TFTP options %r" % reads)
+    gets = tshark_fields(capture, "http.request.method == \"GET\" && tcp.dstport == 80",
+                         ["http.request.uri", "http.host", "http.accept", "http.user_agent"])
+    expect(["/d/page.bin", "10.0.2.100", "*/*", "TARN/0.2.1"] in gets, "tshark HTTP request %r" % gets)
 
 
 if __name__ == "__main__":

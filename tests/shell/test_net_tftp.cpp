@@ -85,7 +85,7 @@ TEST(NetTftp, FailuresLeaveNothingBehind) {
         {"tftp 10.0.2.2 big.img", [](TftpShell& s) { s.nic.dhcp_answers = false; s.nic.station = {}; }, 1,
          "tftp: eth0 has no IPv4 address (ifconfig -s eth0 dhcp)\n"},
         {"tftp 10.0.2 big.img", nullptr, 1, "tftp: 10.0.2 is not an IP address\n"},
-        {"tftp fe80::1 big.img", nullptr, 1, "tftp: fe80::1: IPv6 TFTP is not available yet\n"},
+        {"tftp fe80::g big.img", nullptr, 1, "tftp: fe80::g is not an IP address\n"},
         {"tftp 10.0.2.2 big.img fs9:\\x.img", nullptr, 1, "tftp: invalid local file\n"},
         {"tftp 10.0.2.2 dir/", nullptr, 1, "tftp: invalid local file\n"},
         {"tftp -i eth5 10.0.2.2 big.img", nullptr, 1, "tftp: no interface named eth5 (see ifconfig -l)\n"},

@@ -337,6 +337,25 @@ TEST(NetIcmp, Icmp6ChecksumCoversThePseudoHeader) {
     EXPECT_EQ(tarn::internet_checksum(packet, n, tarn::ones_complement_sum(pseudo, 40)), 0);
 }
 
+TEST(NetIcmp, Icmp6ChecksumOfASiteRequestWithData) {
+    Ipv6Address src, dst;
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::15", &src));
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::2", &dst));
+    uint8_t packet[16];
+    // Pseudo-header fed5 + fec2 + length 000a + next header 003a, message 8000 + 5441 +
+    // 0001 + data 0001: 0x2d21e, folded 0xd220, inverted 0x2ddf.
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, src, dst, 0x5441, 1, 2), 10u);
+    const uint8_t expected[10] = {128, 0, 0x2d, 0xdf, 0x54, 0x41, 0, 1, 0, 1};
+    EXPECT_EQ(std::memcmp(packet, expected, sizeof expected), 0);
+    // Swapping the addresses leaves the sum as it is; another source changes it.
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, dst, src, 0x5441, 1, 2), 10u);
+    EXPECT_EQ(packet[2] << 8 | packet[3], 0x2ddf);
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::16", &src));
+    ASSERT_EQ(tarn::build_icmp6_echo(packet, sizeof packet, src, dst, 0x5441, 1, 2), 10u);
+    EXPECT_EQ(packet[2] << 8 | packet[3], 0x2dde);
+    EXPECT_EQ(tarn::build_icmp6_echo(packet, 9, src, dst, 1, 1, 2), 0u);
+}
+
 TEST(NetIcmp, RepliesMatchOnTypeIdAndSequence) {
     struct Case {
         std::vector<uint8_t> bytes;
@@ -356,6 +375,43 @@ TEST(NetIcmp, RepliesMatchOnTypeIdAndSequence) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(tarn::is_echo_reply(c.bytes.data(), c.bytes.size(), c.v6, 0x1234, 5), c.match);
+}
+
+TEST(NetText, Ipv6SourceOfTheTargetsScope) {
+    // The interface's addresses, by index.
+    const char* const addresses[] = {"fe80::5054:ff:fe12:3456", "::", "ff02::1", "fec0::15", "2001:db8:1::9",
+                                     "2001:db8::7", "fe80::1"};
+    std::vector<tarn::efi::Ip6AddressInfo> list;
+    for (const char* a : addresses) {
+        tarn::efi::Ip6AddressInfo info{};
+        ASSERT_TRUE(tarn::parse_ipv6(a, &info.address)) << a;
+        info.prefix_length = 64;
+        list.push_back(info);
+    }
+    struct Case {
+        const char* target;
+        uint64_t count;  // how many of the addresses the interface has
+        int64_t chosen;
+    };
+    const Case cases[] = {
+        {"fe80::2", 7, 6},        // link-local: the link-local address nearest the target
+        {"ff02::1", 7, 0},        // a link-scope group counts as link-local (a tie: the first)
+        {"fec0::2", 7, 3},        // site: the longest common prefix
+        {"2001:db8::1", 7, 5},
+        {"2001:db8:1::1", 7, 4},
+        {"2001:db8:2::1", 7, 4},  // equal prefixes: the first of them
+        {"fec0::2", 3, -1},       // only link-local, unspecified and multicast entries
+        {"fe80::2", 0, -1},
+        {"fe80::2", 1, 0},
+    };
+    for (const Case& c : cases) {
+        Ipv6Address target;
+        ASSERT_TRUE(tarn::parse_ipv6(c.target, &target));
+        EXPECT_EQ(tarn::choose_ipv6_source(list.data(), c.count, target), c.chosen) << c.target << " " << c.count;
+    }
+    Ipv6Address any;
+    ASSERT_TRUE(tarn::parse_ipv6("fec0::2", &any));
+    EXPECT_EQ(tarn::choose_ipv6_source(nullptr, 3, any), -1);
 }
 
 }  // namespace

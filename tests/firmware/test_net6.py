@@ -1,0 +1,224 @@
+"""The IPv6 network commands in OVMF (which carries Ip6Dxe and Mtftp6Dxe) with a virtio
+NIC on QEMU's user network in restricted mode, all in one boot: the interface listing,
+automatic configuration from QEMU's router advertisement (prefix fec0::/64), ping6 to
+the router's link-local and site addresses and to an unused address, ping choosing the
+IPv6 path, manual addresses with duplicate address detection, the dad count, and the
+messages for bad settings. No traffic leaves QEMU.
+
+QEMU's restricted mode drops every IPv6 UDP datagram and refuses IPv6 TCP connections
+(only IPv4 has its built-in TFTP server and guestfwd rules there), so tftp over MTFTP6
+and http to a bracketed host are shown to send the right request and to fail cleanly.
+
+QEMU's filter-dump writes a capture of the NIC's traffic, read back here independently of
+the shell: the ICMPv6 echo requests (identifier, sequence, checksum over the IPv6
+pseudo-header, source address), the duplicate-address probes the dad count asks for, the
+MTFTP6 read request with its options, and the TCP connection attempt over IPv6."""
+
+import ipaddress
+import os
+import re
+import struct
+import tempfile
+
+from harness import Machine, expect, run_cases, tshark_fields
+
+PROMPT = "fs0:\\> "
+LINK_LOCAL = "fe80::5054:ff:fe12:3456"  # from QEMU's default MAC 52:54:00:12:34:56
+SITE = "fec0::5054:ff:fe12:3456"        # the same interface id in QEMU's prefix
+UNUSED = "fec0::77"                     # inside the prefix, answered by no one
+
+
+def command(m: Machine, line: str, timeout: float = 40) -> str:
+    """Runs one line at the prompt; its output (the echoed line removed)."""
+    m.send_line(line)
+    m.wait_for(line + "\n")
+    got = m.wait_for(re.compile(r"(.*?)" + re.escape(PROMPT), re.S), timeout=timeout)
+    return got.group(1)
+
+
+def last_error(m: Machine) -> int:
+    return int(re.search(r"0x([0-9a-f]+)", command(m, "set lasterror")).group(1), 16)
+
+
+def record(text: str) -> dict[str, str]:
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def ones_sum(data: bytes) -> int:
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total
+
+
+def ipv6_packets(path: str):
+    """(source, destination, next header, payload) of each IPv6 packet in a pcap file,
+    and the count of IPv4 packets with their destinations."""
+    blob = open(path, "rb").read()
+    endian = "<" if struct.unpack_from("<I", blob, 0)[0] == 0xA1B2C3D4 else ">"
+    at, v6, v4 = 24, [], []
+    while at + 16 <= len(blob):
+        _, _, incl, _ = struct.unpack_from(endian + "IIII", blob, at)
+        frame = blob[at + 16:at + 16 + incl]
+        at += 16 + incl
+        kind = frame[12:14]
+        if kind == b"\x08\x00" and len(frame) >= 34:
+            v4.append(str(ipaddress.IPv4Address(frame[30:34])))
+        if kind != b"\x86\xdd" or len(frame) < 54:
+            continue
+        ip = frame[14:]
+        length = struct.unpack_from("!H", ip, 4)[0]
+        v6.append((ipaddress.IPv6Address(ip[8:24]), ipaddress.IPv6Address(ip[24:40]), ip[6],
+                   ip[40:40 + length]))
+    return v6, v4
+
+
+def upper_checksum_ok(src, dst, next_header: int, payload: bytes) -> bool:
+    pseudo = src.packed + dst.packed + struct.pack("!IxxxB", len(payload), next_header)
+    return ones_sum(pseudo + payload) == 0xFFFF
+
+
+def check_ipv6(efi_dir):
+    work = tempfile.mkdtemp(prefix="tarn-net6-")
+    capture = os.path.join(work, "net6.pcap")
+    tftp_root = os.path.join(work, "tftp")
+    os.makedirs(os.path.join(tftp_root, "boot"))
+    open(os.path.join(tftp_root, "boot", "image.bin"), "wb").write(os.urandom(5000))
+    with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="net6", timeout=240,
+                 network="tftp=" + tftp_root,
+                 extra_args=["-object", "filter-dump,id=f0,netdev=n0,file=" + capture]) as m:
+        m.wait_for(PROMPT, timeout=90)
+        command(m, "set -v pager off")
+
+        # The link-local address appears once its duplicate detection is over.
+        for _ in range(10):
+            if record(command(m, "ifconfig6 -data"))["ip"]:
+                break
+            command(m, "sleep 1000")
+        listing = command(m, "ifconfig6")
+        for line in ("name         : eth0\n", "media state  : present\n", "policy       : manual\n",
+                     "dad transmits: 1\n", "mac addr     : 52-54-00-12-34-56\n",
+                     "ipv6 address : %s/64  (link-local)\n" % LINK_LOCAL, "route table  :\n"):
+            expect(line in listing, "%r not in %r" % (line, listing))
+
+        expect(command(m, "ifconfig6 -s eth0 auto").strip() == "", "auto")
+        out = command(m, "ping6 -n 3 fe80::2")
+        expect(out.startswith("Ping fe80::2 16 data bytes (from %s).\n" % LINK_LOCAL), out)
+        replies = re.findall(r"24 bytes from fe80::2 : icmp_seq=(\d) hop_limit=\d+ time=\d+ms", out)
+        expect(replies == ["0", "1", "2"], out)
+        expect("3 packets transmitted, 3 received, 0% packet loss" in out, out)
+        expect(last_error(m) == 0, "ping6 with replies")
+
+        # The router's advertisement gives the site prefix; ping6 waits for that address.
+        out = command(m, "ping6 -n 3 fec0::2")
+        expect(out.startswith("Ping fec0::2 16 data bytes (from %s).\n" % SITE), out)
+        expect("3 packets transmitted, 3 received, 0% packet loss" in out, out)
+        out = command(m, "ping -n 2 fec0::2")
+        expect(out.startswith("Ping fec0::2 16 data bytes (from %s).\n" % SITE), out)
+        expect(re.search(r"bytes from fec0::2 : icmp_seq=1 hop_limit=", out), out)
+        auto = record(command(m, "ifconfig6 -data -l eth0"))
+        expect(auto["policy"] == "automatic", auto)
+        expect(auto["ip"].split() == ["%s/64" % LINK_LOCAL, "%s/64" % SITE], auto)
+        listing = command(m, "ifconfig6")
+        expect("               %s/64\n" % SITE in listing, listing)
+        expect("  fec0::/64 gateway ::\n" in listing and "  ::/0 gateway fe80::2\n" in listing, listing)
+
+        out = command(m, "ping6 -n 2 -l 0 " + UNUSED)
+        expect(out.count("timeout.") == 2, out)
+        expect("2 packets transmitted, 0 received, 100% packet loss" in out and "Rtt" not in out, out)
+        expect(last_error(m) == 1, "unanswered ping6")
+
+        out = command(m, "tftp -t 1 -c 2 -s 1468 fec0::2 boot/image.bin six.bin", timeout=60)
+        expect("Downloading boot/image.bin from fec0::2 ...\n" in out, out)
+        expect("download failed: timeout" in out, out)
+        expect(last_error(m) == 1, "tftp over IPv6 in restricted mode")
+        out = command(m, "http -t 3000 http://[fec0::2]/d/page.bin", timeout=60)
+        expect("Downloading http://[fec0::2]/d/page.bin\n" in out and "request failed: " in out, out)
+        expect(last_error(m) == 1, "http over IPv6 in restricted mode")
+
+        # Manual settings; with 3 transmits the address waits out duplicate detection.
+        expect(command(m, "ifconfig6 -s eth0 dad 3").strip() == "", "dad 3")
+        out = command(m, "ifconfig6 -s eth0 man host fec0::99 gw fe80::2 dns fec0::3", timeout=60)
+        expect(out.strip() == "", out)
+        expect(last_error(m) == 0, "manual settings")
+        listing = command(m, "ifconfig6 -l eth0")
+        for line in ("policy       : manual\n", "dad transmits: 3\n", "               fec0::99/64\n",
+                     "dns server   : fec0::3\n", "gateway      : fe80::2\n"):
+            expect(line in listing, "%r not in %r" % (line, listing))
+        manual = record(command(m, "ifconfig6 -data"))
+        expect(manual["gateway"] == "fe80::2" and manual["dns"] == "fec0::3" and manual["dad"] == "3", manual)
+        out = command(m, "ping6 -n 1 -s fec0::99 fec0::2")
+        expect(out.startswith("Ping fec0::2 16 data bytes (from fec0::99).\n"), out)
+        expect("1 packets transmitted, 1 received" in out, out)
+
+        out = command(m, "ifconfig6 -s eth0 man host fec0::zz")
+        expect(last_error(m) == 1, "bad host address")
+        expect("fec0::zz: not a valid IPv6 address (ADDR or ADDR/LEN)" in m.output(), out)
+        command(m, "ifconfig6 -s eth0 dad 11")
+        expect(last_error(m) == 2, "dad out of range")
+        expect(command(m, "ifconfig6 -r eth0").strip() == "", "-r")
+        expect(record(command(m, "ifconfig6 -data"))["policy"] == "automatic", "policy after -r")
+        listing = command(m, "ls")
+        expect("six.bin" not in listing and "page.bin" not in listing, listing)
+
+        m.send_line("exit")
+        expect(m.exit_status() == 0, "exit status")
+
+    packets, v4 = ipv6_packets(capture)
+    allowed = [ipaddress.IPv6Network(n) for n in ("fe80::/10", "fec0::/64", "ff02::/16")]
+    expect(all(any(dst in n for n in allowed) for _, dst, _, _ in packets), "IPv6 traffic outside the link")
+    expect(all(d.startswith("10.0.2.") or d == "255.255.255.255" for d in v4), "IPv4 traffic outside")
+    # The echo requests: our identifier, sequences 0.. per series, the source the shell
+    # named, and a checksum over the pseudo-header that only the shell computes (the
+    # firmware's IP6 sends the ICMPv6 message as it is given).
+    requests = [(src, dst, p) for src, dst, nh, p in packets if nh == 58 and p and p[0] == 128]
+    series = {}
+    for src, dst, p in requests:
+        expect(upper_checksum_ok(src, dst, 58, p), "bad ICMPv6 checksum %s" % p.hex())
+        expect(struct.unpack_from("!H", p, 4)[0] == 0x5441, "identifier %s" % p.hex())
+        series.setdefault((str(src), str(dst)), []).append(struct.unpack_from("!H", p, 6)[0])
+    expect(series.get((LINK_LOCAL, "fe80::2")) == [0, 1, 2], "link-local series %r" % series)
+    expect(series.get((SITE, "fec0::2")) == [0, 1, 2, 0, 1], "site series %r" % series)
+    expect(series.get(("fec0::99", "fec0::2")) == [0], "manual source %r" % series)
+    replies = [p for src, _, nh, p in packets if nh == 58 and p and p[0] == 129 and str(src) == "fec0::2"]
+    expect(len(replies) == 6, "replies from fec0::2: %d" % len(replies))
+    # Duplicate address detection: neighbour solicitations from :: for the manual address,
+    # as many as the dad count.
+    probes = [p for src, _, nh, p in packets
+              if nh == 58 and p and p[0] == 135 and src == ipaddress.IPv6Address("::")
+              and ipaddress.IPv6Address(p[8:24]) == ipaddress.IPv6Address("fec0::99")]
+    expect(len(probes) == 3, "DAD probes for fec0::99: %d" % len(probes))
+    # MTFTP6: the read request in octet mode with the size query and the block size.
+    rrq = [p[8:] for src, dst, nh, p in packets
+           if nh == 17 and str(dst) == "fec0::2" and struct.unpack_from("!H", p, 2)[0] == 69]
+    expect(rrq and all(r.startswith(b"\x00\x01boot/image.bin\0octet\0") for r in rrq), "RRQ %r" % rrq)
+    expect(any(b"tsize\x000\0" in r for r in rrq) and any(b"blksize\x001468\0" in r for r in rrq),
+           "TFTP options %r" % rrq)
+    expect(all(upper_checksum_ok(src, dst, 17, p) for src, dst, nh, p in packets
+               if nh == 17 and str(dst) == "fec0::2"), "UDP checksum")
+    # HTTP: a TCP connection attempt from the site address to port 80 of fec0::2.
+    syns = [p for src, dst, nh, p in packets
+            if nh == 6 and str(src) == SITE and str(dst) == "fec0::2" and struct.unpack_from("!H", p, 2)[0] == 80
+            and p[13] & 0x02]
+    expect(syns, "no TCP connection attempt over IPv6")
+
+    # The same, decoded by tshark: checksum status 1 is a checksum it found right.
+    echoes = tshark_fields(capture, "icmpv6.type == 128",
+                           ["ipv6.src", "ipv6.dst", "icmpv6.echo.identifier", "icmpv6.echo.sequence_number",
+                            "icmpv6.checksum.status"])
+    expect(len(echoes) == len(requests) and all(e[2] == "0x5441" and e[4] == "1" for e in echoes),
+           "tshark on the echo requests: %r" % echoes)
+    expect([e[3] for e in echoes if e[0] == LINK_LOCAL] == ["0", "1", "2"], "tshark sequences %r" % echoes)
+    reads = tshark_fields(capture, "tftp.opcode == 1", ["tftp.source_file", "tftp.type", "tftp.option.name",
+                                                        "tftp.option.value", "udp.checksum.status"],
+                          ["udp.check_checksum:TRUE"])
+    expect(reads and all(r[:2] == ["boot/image.bin", "octet"] and r[4] == "1" for r in reads), "tshark RRQ %r" % reads)
+    expect(any(r[2] == "tsize,blksize" and r[3] == "0,1468" for r in reads), "tshark TFTP options %r" % reads)
+    probes = tshark_fields(capture, "icmpv6.type == 135 && ipv6.src == ::", ["icmpv6.nd.ns.target_address"])
+    expect([p[0] for p in probes].count("fec0::99") == 3, "tshark DAD probes %r" % probes)
+
+
+if __name__ == "__main__":
+    run_cases([check_ipv6])
