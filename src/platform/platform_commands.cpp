@@ -26,8 +26,8 @@ void register_platform_module() {
     register_boot_module();       // bootmgr, bcfg and the boot functions
     register_driver_commands();   // dh, drivers, devices, ..., connect, load, drvcfg, drvdiag
     register_disk_clock_commands();
-    register_hw_commands();   // pci, mm, dmem, acpiview, smbiosview, cpuid, sermode
-    register_net_commands();  // ifconfig, ping, tftp, http
+    register_hw_commands();   // pci, mm, dmem, acpiview, smbiosview, cpuid, sermode, mode, gop, loadpcirom
+    register_net_commands();  // ifconfig, ifconfig6, ping, ping6, tftp, http
 }
 
 }  // namespace tarn
