@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "handles.h"
+#include "mtftp_fake.h"
 #include "uefi/network.h"
 
 namespace sim {
@@ -452,24 +453,10 @@ struct FakeMtftp4 {
 
 FakeMtftp4* tftp_of(efi::Mtftp4* self) { return reinterpret_cast<FakeMtftp4*>(self); }
 
-std::string option_text(uint32_t count, const efi::Mtftp4Option* options) {
-    std::string s;
-    for (uint32_t i = 0; i < count; i++)
-        s += std::string(" ") + reinterpret_cast<const char*>(options[i].name) + "=" +
-             reinterpret_cast<const char*>(options[i].value);
-    return s;
-}
-
 Status EFIAPI tftp_configure(efi::Mtftp4* self, efi::Mtftp4ConfigData* config) {
     FakeMtftp4* t = tftp_of(self);
     if (!config) {
-        if (t->pending) {
-            t->pending->status = efi::kAborted;
-            efi::Event e = t->pending->event;
-            t->pending = nullptr;
-            bs()->signal_event(e);
-        }
-        t->configured = false;
+        mtftp::abort_pending(t);
         return efi::kSuccess;
     }
     if (t->nic->tftp_configure_status) return t->nic->tftp_configure_status;
@@ -485,94 +472,20 @@ Status EFIAPI tftp_configure(efi::Mtftp4* self, efi::Mtftp4ConfigData* config) {
 Status EFIAPI tftp_get_info(efi::Mtftp4* self, void*, const uint8_t* filename, const uint8_t* mode,
                             uint8_t count, efi::Mtftp4Option* options, uint32_t* length, void** packet) {
     FakeMtftp4* t = tftp_of(self);
-    FakeNic& nic = *t->nic;
     if (!t->configured) return efi::kNotStarted;
-    std::string name = reinterpret_cast<const char*>(filename);
-    nic.tftp_requests.push_back("info " + name + " " + reinterpret_cast<const char*>(mode) +
-                                option_text(count, options));
-    auto it = nic.tftp_files.find(name);
-    if (it == nic.tftp_files.end()) return efi::kTftpError;
-    std::string oack("\0\6", 2);
-    for (uint8_t i = 0; i < count; i++) {
-        std::string key = reinterpret_cast<const char*>(options[i].name);
-        std::string value = reinterpret_cast<const char*>(options[i].value);
-        if (key == "tsize") {
-            if (!nic.tftp_tsize) continue;
-            value = std::to_string(nic.tftp_announced >= 0 ? static_cast<uint64_t>(nic.tftp_announced)
-                                                           : it->second.size());
-        }
-        oack += key + std::string(1, '\0') + value + std::string(1, '\0');
-    }
-    void* p = SimFirmware::current()->allocate_pool(oack.size());
-    if (!p) return efi::kOutOfResources;
-    std::memcpy(p, oack.data(), oack.size());
-    *packet = p;
-    *length = static_cast<uint32_t>(oack.size());
-    return efi::kSuccess;
+    return mtftp::get_info(*t->nic, filename, mode, count, options, length, packet);
 }
 
 Status EFIAPI tftp_parse_options(efi::Mtftp4*, uint32_t length, void* packet, uint32_t* count,
                                  efi::Mtftp4Option** options) {
-    const uint8_t* p = static_cast<const uint8_t*>(packet);
-    if (length < 2 || p[1] != 6) return efi::kInvalidParameter;
-    std::vector<efi::Mtftp4Option> list;
-    uint32_t at = 2;
-    while (at < length) {
-        const uint8_t* name = p + at;
-        while (at < length && p[at]) at++;
-        if (++at >= length) return efi::kProtocolError;
-        const uint8_t* value = p + at;
-        while (at < length && p[at]) at++;
-        if (at++ >= length) return efi::kProtocolError;
-        list.push_back({name, value});
-    }
-    void* block = SimFirmware::current()->allocate_pool(list.size() * sizeof(efi::Mtftp4Option) + 1);
-    if (!block) return efi::kOutOfResources;
-    if (!list.empty()) std::memcpy(block, list.data(), list.size() * sizeof(efi::Mtftp4Option));
-    *options = static_cast<efi::Mtftp4Option*>(block);
-    *count = static_cast<uint32_t>(list.size());
-    return efi::kSuccess;
-}
-
-void tftp_finish(FakeMtftp4* t) {
-    efi::Mtftp4Token* token = t->pending;
-    t->pending = nullptr;
-    token->status = t->result;
-    bs()->signal_event(token->event);
+    return mtftp::parse_options(length, packet, count, options);
 }
 
 Status EFIAPI tftp_read_file(efi::Mtftp4* self, efi::Mtftp4Token* token) {
-    FakeMtftp4* t = tftp_of(self);
-    FakeNic& nic = *t->nic;
-    if (!t->configured) return efi::kNotStarted;
-    if (!token || !token->filename) return efi::kInvalidParameter;
-    std::string name = reinterpret_cast<const char*>(token->filename);
-    nic.tftp_requests.push_back("read " + name + " " + reinterpret_cast<const char*>(token->mode) +
-                                option_text(token->option_count, token->options));
-    auto it = nic.tftp_files.find(name);
-    t->result = efi::kSuccess;
-    if (it == nic.tftp_files.end()) {
-        t->result = efi::kTftpError;
-    } else if (token->buffer_size < it->second.size()) {
-        token->buffer_size = it->second.size();
-        t->result = efi::kBufferTooSmall;
-    } else {
-        std::memcpy(token->buffer, it->second.data(), it->second.size());
-        token->buffer_size = it->second.size();
-    }
-    if (nic.tftp_read_status) t->result = nic.tftp_read_status;
-    t->pending = token;
-    t->due_us = now() + nic.tftp_duration_us;
-    if (!token->event) return efi::kInvalidParameter;
-    if (nic.tftp_duration_us == 0) tftp_finish(t);
-    return efi::kSuccess;
+    return mtftp::read_file(tftp_of(self), token);
 }
 
-Status EFIAPI tftp_poll(efi::Mtftp4* self) {
-    FakeMtftp4* t = tftp_of(self);
-    if (t->pending && now() >= t->due_us) tftp_finish(t);
-    return efi::kSuccess;
-}
+Status EFIAPI tftp_poll(efi::Mtftp4* self) { return mtftp::poll(tftp_of(self)); }
 
 // ---- HTTP children
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "handles.h"
+#include "mtftp_fake.h"
 #include "network.h"
 #include "uefi/network.h"
 
@@ -485,24 +486,10 @@ Status EFIAPI ip6_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
 
 FakeMtftp6* tftp6_of(efi::Mtftp6* self) { return reinterpret_cast<FakeMtftp6*>(self); }
 
-std::string options_text(uint32_t count, const efi::Mtftp6Option* options) {
-    std::string s;
-    for (uint32_t i = 0; i < count; i++)
-        s += std::string(" ") + reinterpret_cast<const char*>(options[i].name) + "=" +
-             reinterpret_cast<const char*>(options[i].value);
-    return s;
-}
-
 Status EFIAPI tftp6_configure(efi::Mtftp6* self, efi::Mtftp6ConfigData* config) {
     FakeMtftp6* t = tftp6_of(self);
     if (!config) {
-        if (t->pending) {
-            t->pending->status = efi::kAborted;
-            efi::Event e = t->pending->event;
-            t->pending = nullptr;
-            bs()->signal_event(e);
-        }
-        t->configured = false;
+        mtftp::abort_pending(t);
         return efi::kSuccess;
     }
     if (t->nic->tftp_configure_status) return t->nic->tftp_configure_status;
@@ -518,93 +505,20 @@ Status EFIAPI tftp6_configure(efi::Mtftp6* self, efi::Mtftp6ConfigData* config) 
 Status EFIAPI tftp6_get_info(efi::Mtftp6* self, void*, const uint8_t* filename, const uint8_t* mode, uint8_t count,
                              efi::Mtftp6Option* options, uint32_t* length, void** packet) {
     FakeMtftp6* t = tftp6_of(self);
-    FakeNic6& nic = *t->nic;
     if (!t->configured) return efi::kNotStarted;
-    std::string name = reinterpret_cast<const char*>(filename);
-    nic.tftp_requests.push_back("info " + name + " " + reinterpret_cast<const char*>(mode) +
-                                options_text(count, options));
-    auto it = nic.tftp_files.find(name);
-    if (it == nic.tftp_files.end()) return efi::kTftpError;
-    std::string oack("\0\6", 2);
-    for (uint8_t i = 0; i < count; i++) {
-        std::string key = reinterpret_cast<const char*>(options[i].name);
-        std::string value = reinterpret_cast<const char*>(options[i].value);
-        if (key == "tsize") {
-            if (!nic.tftp_tsize) continue;
-            value = std::to_string(nic.tftp_announced >= 0 ? static_cast<uint64_t>(nic.tftp_announced)
-                                                           : it->second.size());
-        }
-        oack += key + std::string(1, '\0') + value + std::string(1, '\0');
-    }
-    void* p = SimFirmware::current()->allocate_pool(oack.size());
-    if (!p) return efi::kOutOfResources;
-    std::memcpy(p, oack.data(), oack.size());
-    *packet = p;
-    *length = static_cast<uint32_t>(oack.size());
-    return efi::kSuccess;
+    return mtftp::get_info(*t->nic, filename, mode, count, options, length, packet);
 }
 
 Status EFIAPI tftp6_parse_options(efi::Mtftp6*, uint32_t length, void* packet, uint32_t* count,
                                   efi::Mtftp6Option** options) {
-    const uint8_t* p = static_cast<const uint8_t*>(packet);
-    if (length < 2 || p[1] != 6) return efi::kInvalidParameter;
-    std::vector<efi::Mtftp6Option> list;
-    uint32_t at = 2;
-    while (at < length) {
-        const uint8_t* name = p + at;
-        while (at < length && p[at]) at++;
-        if (++at >= length) return efi::kProtocolError;
-        const uint8_t* value = p + at;
-        while (at < length && p[at]) at++;
-        if (at++ >= length) return efi::kProtocolError;
-        list.push_back({name, value});
-    }
-    void* block = SimFirmware::current()->allocate_pool(list.size() * sizeof(efi::Mtftp6Option) + 1);
-    if (!block) return efi::kOutOfResources;
-    if (!list.empty()) std::memcpy(block, list.data(), list.size() * sizeof(efi::Mtftp6Option));
-    *options = static_cast<efi::Mtftp6Option*>(block);
-    *count = static_cast<uint32_t>(list.size());
-    return efi::kSuccess;
-}
-
-void tftp6_finish(FakeMtftp6* t) {
-    efi::Mtftp6Token* token = t->pending;
-    t->pending = nullptr;
-    token->status = t->result;
-    bs()->signal_event(token->event);
+    return mtftp::parse_options(length, packet, count, options);
 }
 
 Status EFIAPI tftp6_read_file(efi::Mtftp6* self, efi::Mtftp6Token* token) {
-    FakeMtftp6* t = tftp6_of(self);
-    FakeNic6& nic = *t->nic;
-    if (!t->configured) return efi::kNotStarted;
-    if (!token || !token->filename || !token->event) return efi::kInvalidParameter;
-    std::string name = reinterpret_cast<const char*>(token->filename);
-    nic.tftp_requests.push_back("read " + name + " " + reinterpret_cast<const char*>(token->mode) +
-                                options_text(token->option_count, token->options));
-    auto it = nic.tftp_files.find(name);
-    t->result = efi::kSuccess;
-    if (it == nic.tftp_files.end()) {
-        t->result = efi::kTftpError;
-    } else if (token->buffer_size < it->second.size()) {
-        token->buffer_size = it->second.size();
-        t->result = efi::kBufferTooSmall;
-    } else {
-        std::memcpy(token->buffer, it->second.data(), it->second.size());
-        token->buffer_size = it->second.size();
-    }
-    if (nic.tftp_read_status) t->result = nic.tftp_read_status;
-    t->pending = token;
-    t->due_us = now() + nic.tftp_duration_us;
-    if (nic.tftp_duration_us == 0) tftp6_finish(t);
-    return efi::kSuccess;
+    return mtftp::read_file(tftp6_of(self), token);
 }
 
-Status EFIAPI tftp6_poll(efi::Mtftp6* self) {
-    FakeMtftp6* t = tftp6_of(self);
-    if (t->pending && now() >= t->due_us) tftp6_finish(t);
-    return efi::kSuccess;
-}
+Status EFIAPI tftp6_poll(efi::Mtftp6* self) { return mtftp::poll(tftp6_of(self)); }
 
 Status EFIAPI tftp6_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     FakeNic6::Impl* d = impl_of(self);
