@@ -30,7 +30,7 @@ inline bool comparison_holds(int32_t op, int c) {
 const char* kind_word(bool is_string_kind) { return is_string_kind ? "string" : "numeric"; }
 
 [[gnu::noinline]] bool eval_name(ScriptEngine* e, const Expr* x, Value* out) {
-    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    Variable* v = node_variable(e, x);
     if (v && !v->is_array) {
         *out = value_copy(v->scalar);
         return true;
@@ -49,7 +49,7 @@ const char* kind_word(bool is_string_kind) { return is_string_kind ? "string" : 
 }
 
 [[gnu::noinline]] bool eval_call(ScriptEngine* e, const Expr* x, Value* out) {
-    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    Variable* v = node_variable(e, x);
     if (v && v->is_array) {
         if (x->arg_count != 1) return engine_error(e, x->line, "%s is an array: use %s(index)", x->name, x->name);
         Value* slot = element(e, v, x->args[0]);
@@ -172,7 +172,7 @@ int64_t power_of(int64_t base, int64_t exponent) {
         return true;
     }
     if (x->kind == kExprName && !x->string_name) {
-        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        Variable* v = node_variable(e, x);
         if (v && !v->is_array) {
             *n = v->scalar.number;
             return true;
@@ -188,7 +188,7 @@ int64_t power_of(int64_t base, int64_t exponent) {
         return true;
     }
     if (x->kind == kExprName) {
-        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        Variable* v = node_variable(e, x);
         if (v && !v->is_array) {
             *out = value_copy(v->scalar);
             return true;
@@ -410,6 +410,20 @@ bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
     return true;
 }
 
+Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot) {
+    Variable* v = scope_find(&e->globals, slot->name, slot->hash);
+    slot->var = v;
+    if (!v) slot->absent_version = e->globals_version + 1;
+    return v;
+}
+
+bool find_slot_function(ScriptEngine* e, GlobalSlot* slot) {
+    slot->names_function = find_function(slot->name) || find_procedure(e, slot->name);
+    slot->function_key = e->resolve_key;
+    slot->function_epoch = function_registry_epoch() + 1;
+    return slot->names_function;
+}
+
 Variable* find_local(CallFrame* f, const char* name, uint32_t hash) {
     for (int32_t i = f->param_count - 1; i >= 0; i--) {
         Variable* v = &f->params[i];
@@ -428,7 +442,7 @@ Variable* lookup_variable(ScriptEngine* e, const char* name) {
 
 Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
     if (Variable* v = lookup_variable(e, name)) return v;
-    return create_global_cached(e, name, name_hash(name), nullptr);
+    return create_global(e, name, name_hash(name), nullptr);
 }
 
 Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
@@ -453,7 +467,7 @@ Variable* array_argument(ScriptEngine* e, const Expr* x, bool create) {
             engine_error(e, x->line, "%s is the name of a built-in function", x->name);
             return nullptr;
         }
-        v = create_global_cached(e, x->name, x->hash, &x->cache);
+        v = create_global(e, x->name, x->hash, x->slot);
         value_release(v->scalar);
         v->scalar = number_value(0);
         v->is_array = true;
@@ -474,7 +488,7 @@ bool assign(ScriptEngine* e, const Expr* target, Value value) {
                             kind_word(target->string_name));
     }
     if (target->kind == kExprCall) {
-        Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
+        Variable* v = node_variable(e, target);
         if (!v || !v->is_array) {
             value_release(value);
             return engine_error(e, target->line, "%s is not an array (declare it with DIM)", target->name);
@@ -488,13 +502,12 @@ bool assign(ScriptEngine* e, const Expr* target, Value value) {
         *slot = value;
         return true;
     }
-    if (find_builtin_cached(e, target->name, &target->cache) ||
-        find_procedure_cached(e, target->name, &target->cache)) {
+    if (slot_names_function(e, target->slot)) {
         value_release(value);
         return engine_error(e, target->line, "%s is a function name and cannot be assigned", target->name);
     }
-    Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
-    if (!v) v = create_global_cached(e, target->name, target->hash, &target->cache);
+    Variable* v = node_variable(e, target);
+    if (!v) v = create_global(e, target->name, target->hash, target->slot);
     if (v->is_array) {
         value_release(value);
         return engine_error(e, target->line, "%s is an array: use %s(index) = value", target->name, target->name);
@@ -508,11 +521,11 @@ bool assign_append(ScriptEngine* e, const Expr* target, const Expr* value) {
     const Expr* operands[kMaxChainOperators + 1];
     const Expr* nodes[kMaxChainOperators];
     int32_t n = is_plus(value) ? plus_chain(value, operands, nodes) : 0;
-    Variable* v = n ? find_variable_cached(e, target->name, target->hash, &target->cache) : nullptr;
+    Variable* v = n ? node_variable(e, target) : nullptr;
     // Anything but a string variable with the text already in it takes the general path,
     // which also gives the errors.
     if (!v || v->is_array || v->scalar.kind != kValueString || operands[0]->kind != kExprName ||
-        find_builtin_cached(e, target->name, &target->cache) || find_procedure_cached(e, target->name, &target->cache)) {
+        slot_names_function(e, target->slot)) {
         Value result;
         return eval(e, value, &result) && assign(e, target, result);
     }
@@ -524,7 +537,7 @@ bool assign_append(ScriptEngine* e, const Expr* target, const Expr* value) {
         string_release(held);
         return false;
     }
-    Variable* now = find_variable_cached(e, target->name, target->hash, &target->cache);
+    Variable* now = node_variable(e, target);
     bool ok = true;
     if (now == v && !v->is_array && v->scalar.kind == kValueString && v->scalar.string == held && held->refs == 2) {
         // Still the same text, and the variable and this function its only holders.
@@ -555,8 +568,8 @@ bool declare(ScriptEngine* e, const Statement* s, bool is_local) {
                 return engine_error(e, x->line, "%s is already a local variable", x->name);
             v = scope_insert(&e->frame->locals, x->name, x->hash, false);
         } else {
-            v = find_variable_cached(e, x->name, x->hash, &x->cache);
-            if (!v) v = create_global_cached(e, x->name, x->hash, &x->cache);
+            v = node_variable(e, x);
+            if (!v) v = create_global(e, x->name, x->hash, x->slot);
         }
         if (x->kind != kExprCall) {
             if (v->is_array && !is_local) return engine_error(e, x->line, "%s is an array", x->name);

@@ -176,6 +176,18 @@ void print_value(const Value& v) {
 
 // ---- loops ----
 
+// The loop variable of a FOR statement, or null when there is none yet.
+[[gnu::always_inline]] inline Variable* loop_variable(ScriptEngine* e, const Statement* s) {
+    if (s->scope == kScopeParameter) return &e->frame->params[s->param_index];
+    if (s->scope == kScopeGlobal) return slot_global(e, s->slot);
+    return find_variable_cached(e, s->name, s->hash, &s->cache);
+}
+
+[[gnu::noinline, gnu::cold]] ExecResult loop_variable_is_array(ScriptEngine* e, const Statement* s) {
+    engine_error(e, s->line, "%s is an array", s->name);
+    return failed(e);
+}
+
 [[gnu::noinline]] ExecResult exec_for(ScriptEngine* e, const Statement* s) {
     int64_t start, limit, step = 1;
     if (!eval_number(e, s->expr[0], &start) || !eval_number(e, s->expr[1], &limit)) return failed(e);
@@ -188,31 +200,26 @@ void print_value(const Value& v) {
         engine_error(e, s->line, "%s is the name of a built-in function", s->name);
         return failed(e);
     }
-    Variable* var = find_variable_cached(e, s->name, s->hash, &s->cache);
+    Variable* var = loop_variable(e, s);
     if (!var) {
-        var = create_global_cached(e, s->name, s->hash, &s->cache);
+        var = create_global(e, s->name, s->hash, s->slot);
     }
-    if (var->is_array) {
-        engine_error(e, s->line, "%s is an array", s->name);
-        return failed(e);
-    }
+    if (var->is_array) return loop_variable_is_array(e, s);
     var->scalar = number_value(start);
+    // A global or a parameter stays where it is while the body runs (the body may turn it
+    // into an array, which is looked at each time); a name that LOCAL may declare is
+    // looked up again each time.
+    bool fixed = s->scope != kScopeLocal;
     for (;;) {
-        var = find_variable_cached(e, s->name, s->hash, &s->cache);
-        if (var->is_array) {
-            engine_error(e, s->line, "%s is an array", s->name);
-            return failed(e);
-        }
+        if (!fixed) var = loop_variable(e, s);
+        if (var->is_array) return loop_variable_is_array(e, s);
         int64_t value = var->scalar.number;
         if (step > 0 ? value > limit : value < limit) break;
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitFor) break;
         if (r != kExecDone && r != kExecContinueFor) return r;
-        var = find_variable_cached(e, s->name, s->hash, &s->cache);
-        if (var->is_array) {
-            engine_error(e, s->line, "%s is an array", s->name);
-            return failed(e);
-        }
+        if (!fixed) var = loop_variable(e, s);
+        if (var->is_array) return loop_variable_is_array(e, s);
         int64_t next;
         if (__builtin_add_overflow(var->scalar.number, step, &next)) break;
         var->scalar.number = next;
@@ -633,6 +640,7 @@ int run_program(ScriptEngine* e, Program* program, const char* script_path, bool
     StackEntry entry;
     e->script_path = script_path;
     e->goto_label = nullptr;
+    bind_program(program, e->engine_id);
     if (!register_procedures(e, program, registered)) return finish_run(e, kExecError);
     return finish_run(e, exec_list(e, &program->main));
 }
@@ -900,6 +908,7 @@ ScriptEngine* engine_create(int argc, char** argv, bool interactive) {
     uint64_t seed = milliseconds() * 6364136223846793005ull + 1442695040888963407ull;
     e->random_state = seed ? seed : 88172645463325252ull;
     e->resolve_key = next_resolve_key();
+    e->engine_id = next_resolve_key();
     return e;
 }
 
