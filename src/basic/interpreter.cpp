@@ -91,6 +91,14 @@ bool check_break(ScriptEngine* e, int32_t line) {
     return engine_error(e, line, "interrupted (Ctrl-C)");
 }
 
+// The break check at the end of a WHILE or DO pass, on the statements' countdown (an
+// empty body still counts).
+[[gnu::always_inline]] inline bool loop_break_check(ScriptEngine* e, int32_t line) {
+    if (--e->break_countdown >= 0) return true;
+    e->break_countdown = kBreakInterval;
+    return check_break(e, line);
+}
+
 // ---- output ----
 
 void advance_column(const char* bytes, uint64_t n) {
@@ -235,7 +243,7 @@ void print_value(const Value& v) {
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitWhile) return kExecDone;
         if (r != kExecDone && r != kExecContinueWhile) return r;
-        if (!check_break(e, s->line)) return failed(e);
+        if (!loop_break_check(e, s->line)) return failed(e);
     }
 }
 
@@ -253,7 +261,7 @@ void print_value(const Value& v) {
             if (!eval_condition(e, s->expr[0], &c)) return failed(e);
             if ((s->flags & kLoopWhile) ? !c : c) return kExecDone;
         }
-        if (!check_break(e, s->line)) return failed(e);
+        if (!loop_break_check(e, s->line)) return failed(e);
     }
 }
 
@@ -268,8 +276,52 @@ bool case_value(ScriptEngine* e, const Expr* x, const Value& selector, Value* ou
     return true;
 }
 
+// A CASE value for a numeric selector: literals directly, anything else evaluated.
+[[gnu::always_inline]] inline bool case_number(ScriptEngine* e, const Expr* x, int64_t* out) {
+    if (x->kind == kExprNumber) {
+        *out = x->number;
+        return true;
+    }
+    Value v;
+    if (!eval(e, x, &v)) return false;
+    if (v.kind != kValueNumber) {
+        value_release(v);
+        return engine_error(e, x->line, "CASE value type does not match SELECT");
+    }
+    *out = v.number;
+    return true;
+}
+
+inline int order(int64_t a, int64_t b) { return (a > b) - (a < b); }
+
+// As case_item_matches, for a numeric selector: no values are built for numbers.
+int case_item_matches_number(ScriptEngine* e, const Expr* item, int64_t sel) {
+    int64_t a, b;
+    if (item->kind == kExprBinary && item->op == kTokTo) {
+        if (!case_number(e, item->left, &a) || !case_number(e, item->right, &b)) return -1;
+        return a <= sel && sel <= b ? 1 : 0;
+    }
+    if (item->kind == kExprBinary && !item->left) {
+        if (!case_number(e, item->right, &a)) return -1;
+        int c = order(sel, a);
+        bool m;
+        switch (item->op) {
+            case kTokEq: m = c == 0; break;
+            case kTokNe: m = c != 0; break;
+            case kTokLt: m = c < 0; break;
+            case kTokGt: m = c > 0; break;
+            case kTokLe: m = c <= 0; break;
+            default: m = c >= 0; break;
+        }
+        return m ? 1 : 0;
+    }
+    if (!case_number(e, item, &a)) return -1;
+    return a == sel ? 1 : 0;
+}
+
 // 1 matched, 0 not, -1 error.
 int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
+    if (sel.kind == kValueNumber) return case_item_matches_number(e, item, sel.number);
     if (item->kind == kExprBinary && item->op == kTokTo) {
         Value lo, hi;
         if (!case_value(e, item->left, sel, &lo)) return -1;
@@ -434,7 +486,19 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
 [[gnu::noinline]] ExecResult exec_assign(ScriptEngine* e, const Statement* s) {
     if (s->flags & kAssignAppends) return assign_append(e, s->expr[0], s->expr[1]) ? kExecDone : failed(e);
     Value v;
-    if (!eval(e, s->expr[1], &v) || !assign(e, s->expr[0], v)) return failed(e);
+    if (!eval(e, s->expr[1], &v)) return failed(e);
+    // A scalar that exists and takes this kind of value is stored into directly; every
+    // other case (and every error) goes through assign.
+    const Expr* target = s->expr[0];
+    if (target->kind == kExprName && target->string_name == (v.kind == kValueString)) {
+        Variable* var = node_variable(e, target);
+        if (var && !var->is_array && !slot_names_function(e, target->slot)) {
+            value_release(var->scalar);
+            move_value(&var->scalar, &v);
+            return kExecDone;
+        }
+    }
+    if (!assign(e, target, v)) return failed(e);
     return kExecDone;
 }
 
