@@ -29,7 +29,7 @@ inline Variable* create_global(ScriptEngine* e, const char* name, uint32_t hash,
 
 // The global of a slot's name, found by name only when a global was created since the
 // slot last found it absent.
-Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot);
+[[gnu::noinline]] Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot);
 [[gnu::always_inline]] inline Variable* slot_global(ScriptEngine* e, GlobalSlot* slot) {
     if (slot->var) return slot->var;
     if (slot->absent_version == e->globals_version + 1) return nullptr;
@@ -76,11 +76,14 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
     return v;
 }
 
+// A name that a LOCAL statement may have declared: the frame's locals, then the global.
+[[gnu::noinline]] Variable* find_scoped_variable(ScriptEngine* e, const Expr* x);
+
 // The variable a name node stands for, or null when there is none yet.
 [[gnu::always_inline]] inline Variable* node_variable(ScriptEngine* e, const Expr* x) {
     if (x->scope == kScopeParameter) return &e->frame->params[x->param_index];
     if (x->scope == kScopeGlobal) return slot_global(e, x->slot);
-    return find_variable_cached(e, x->name, x->hash, &x->cache);
+    return find_scoped_variable(e, x);
 }
 
 inline Procedure* find_procedure_cached(ScriptEngine* e, const char* name, NameCache* c) {

@@ -90,24 +90,37 @@ int64_t power_of(int64_t base, int64_t exponent) {
     return static_cast<int64_t>(result);
 }
 
-[[gnu::always_inline]] inline bool numeric_binary(ScriptEngine* e, const Expr* x, int64_t a, int64_t b, Value* out) {
+// The error of an operator that refused its numbers.
+[[gnu::noinline, gnu::cold]] bool numeric_error(ScriptEngine* e, const Expr* x) {
+    switch (x->op) {
+        case kTokSlash:
+        case kTokBackslash:
+        case kTokMod: return engine_error(e, x->line, "division by zero");
+        case kTokCaret: return engine_error(e, x->line, "negative exponent");
+        default: return engine_error(e, x->line, "internal error: bad operator");
+    }
+}
+
+// op applied to two numbers; false (nothing reported yet) for a division by zero, a
+// negative exponent or an operator that takes no numbers.
+[[gnu::always_inline]] inline bool numeric_op(int32_t op, int64_t a, int64_t b, int64_t* out) {
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     int64_t r;
-    switch (x->op) {
+    switch (op) {
         case kTokPlus: r = static_cast<int64_t>(ua + ub); break;
         case kTokMinus: r = static_cast<int64_t>(ua - ub); break;
         case kTokStar: r = static_cast<int64_t>(ua * ub); break;
         case kTokSlash:
         case kTokBackslash:
-            if (b == 0) return engine_error(e, x->line, "division by zero");
+            if (b == 0) return false;
             r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
             break;
         case kTokMod:
-            if (b == 0) return engine_error(e, x->line, "division by zero");
+            if (b == 0) return false;
             r = (b == -1) ? 0 : a % b;
             break;
         case kTokCaret:
-            if (b < 0) return engine_error(e, x->line, "negative exponent");
+            if (b < 0) return false;
             r = power_of(a, b);
             break;
         case kTokEq:
@@ -115,14 +128,21 @@ int64_t power_of(int64_t base, int64_t exponent) {
         case kTokLt:
         case kTokGt:
         case kTokLe:
-        case kTokGe: r = comparison_holds(x->op, (a > b) - (a < b)) ? -1 : 0; break;
+        case kTokGe: r = comparison_holds(op, (a > b) - (a < b)) ? -1 : 0; break;
         case kTokAnd: r = a & b; break;
         case kTokOr: r = a | b; break;
         case kTokXor: r = a ^ b; break;
         case kTokShl: r = ub < 64 ? static_cast<int64_t>(ua << ub) : 0; break;
         case kTokShr: r = ub < 64 ? static_cast<int64_t>(ua >> ub) : 0; break;
-        default: return engine_error(e, x->line, "internal error: bad operator");
+        default: return false;
     }
+    *out = r;
+    return true;
+}
+
+[[gnu::always_inline]] inline bool numeric_binary(ScriptEngine* e, const Expr* x, int64_t a, int64_t b, Value* out) {
+    int64_t r;
+    if (!numeric_op(x->op, a, b, &r)) return numeric_error(e, x);
     *out = number_value(r);
     return true;
 }
@@ -294,10 +314,8 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
     return ok;
 }
 
-[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+[[gnu::noinline]] bool eval_binary_general(ScriptEngine* e, const Expr* x, Value* out) {
     if (x->op == kTokPlus && is_plus(x->left)) return eval_plus_chain(e, x, out);
-    int64_t l, r;
-    if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) return numeric_binary(e, x, l, r, out);
     Value a, b;
     if (!eval_operand(e, x->left, &a)) return false;
     if (!eval_operand(e, x->right, &b)) {
@@ -310,6 +328,19 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
     value_release(a);
     value_release(b);
     return ok;
+}
+
+// Two number leaves (literals or numeric scalars) are combined here without a call;
+// everything else goes through the general path.
+[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+    int64_t l, r;
+    if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
+        int64_t n;
+        if (!numeric_op(x->op, l, r, &n)) return numeric_error(e, x);
+        *out = number_value(n);
+        return true;
+    }
+    return eval_binary_general(e, x, out);
 }
 
 bool resize_elements(ScriptEngine* e, int32_t line, Variable* v, int64_t size, bool keep) {
@@ -374,15 +405,11 @@ bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
     return true;
 }
 
-bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
+namespace {
+
+[[gnu::noinline]] bool eval_condition_general(ScriptEngine* e, const Expr* x, bool* out) {
     Value v;
     if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
-        // A comparison of two numbers decides directly.
-        int64_t l, r;
-        if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
-            *out = comparison_holds(x->op, (l > r) - (l < r));
-            return true;
-        }
         Value a, b;
         if (!eval_operand(e, x->left, &a)) return false;
         if (!eval_operand(e, x->right, &b)) {
@@ -408,6 +435,24 @@ bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
         value_release(v);
     }
     return true;
+}
+
+}  // namespace
+
+bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
+    if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
+        // A comparison of two number leaves decides directly.
+        int64_t l, r;
+        if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
+            *out = comparison_holds(x->op, (l > r) - (l < r));
+            return true;
+        }
+    }
+    return eval_condition_general(e, x, out);
+}
+
+Variable* find_scoped_variable(ScriptEngine* e, const Expr* x) {
+    return find_variable_cached(e, x->name, x->hash, &x->cache);
 }
 
 Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot) {
