@@ -201,6 +201,18 @@ int64_t power_of(int64_t base, int64_t exponent) {
     return false;
 }
 
+// A number leaf, or an operator between two number leaves, computed without a call.
+// 1: *n holds the number; 0: x has another shape and nothing was evaluated; -1: the
+// operator refused its numbers (reported).
+[[gnu::always_inline]] inline int small_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    if (number_operand(e, x, n)) return 1;
+    int64_t a, b;
+    if (x->kind != kExprBinary || !number_operand(e, x->left, &a) || !number_operand(e, x->right, &b)) return 0;
+    if (numeric_op(x->op, a, b, n)) return 1;
+    numeric_error(e, x);
+    return -1;
+}
+
 // A number literal or a scalar variable without a call; anything else through eval.
 [[gnu::always_inline]] inline bool eval_operand(ScriptEngine* e, const Expr* x, Value* out) {
     if (x->kind == kExprNumber) {
@@ -334,12 +346,19 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
 // everything else goes through the general path.
 [[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
     int64_t l, r;
-    if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
-        int64_t n;
-        if (!numeric_op(x->op, l, r, &n)) return numeric_error(e, x);
-        *out = number_value(n);
-        return true;
+    int kl = small_number(e, x->left, &l);
+    if (kl > 0) {
+        int kr = small_number(e, x->right, &r);
+        if (kr > 0) {
+            int64_t n;
+            if (!numeric_op(x->op, l, r, &n)) return numeric_error(e, x);
+            *out = number_value(n);
+            return true;
+        }
+        if (kr < 0) return false;
     }
+    if (kl < 0) return false;
+    // The operands are evaluated afresh there (a small left operand has no side effects).
     return eval_binary_general(e, x, out);
 }
 
@@ -391,10 +410,8 @@ bool eval(ScriptEngine* e, const Expr* x, Value* out) {
 }
 
 bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
-    if (x->kind == kExprNumber) {
-        *out = x->number;
-        return true;
-    }
+    int k = small_number(e, x, out);
+    if (k != 0) return k > 0;
     Value v;
     if (!eval(e, x, &v)) return false;
     if (v.kind != kValueNumber) {
@@ -443,10 +460,16 @@ bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
     if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
         // A comparison of two number leaves decides directly.
         int64_t l, r;
-        if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
-            *out = comparison_holds(x->op, (l > r) - (l < r));
-            return true;
+        int kl = small_number(e, x->left, &l);
+        if (kl > 0) {
+            int kr = small_number(e, x->right, &r);
+            if (kr > 0) {
+                *out = comparison_holds(x->op, (l > r) - (l < r));
+                return true;
+            }
+            if (kr < 0) return false;
         }
+        if (kl < 0) return false;
     }
     return eval_condition_general(e, x, out);
 }
@@ -492,7 +515,8 @@ Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
 
 Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
     int64_t index;
-    if (!eval_number(e, index_expr, &index)) return nullptr;
+    int k = small_number(e, index_expr, &index);
+    if (k < 0 || (k == 0 && !eval_number(e, index_expr, &index))) return nullptr;
     if (index < 0 || index >= array->count) {
         engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)",
                      static_cast<long long>(index), array->name, static_cast<long long>(array->count - 1));
