@@ -204,13 +204,49 @@ int64_t power_of(int64_t base, int64_t exponent) {
 // A number leaf, or an operator between two number leaves, computed without a call.
 // 1: *n holds the number; 0: x has another shape and nothing was evaluated; -1: the
 // operator refused its numbers (reported).
+int array_number(ScriptEngine* e, const Expr* x, int64_t* n);
+
 [[gnu::always_inline]] inline int small_number(ScriptEngine* e, const Expr* x, int64_t* n) {
     if (number_operand(e, x, n)) return 1;
+    // A global name that holds no variable (yet) is a call: not looked at further here.
+    if (x->kind == kExprCall && (x->scope != kScopeGlobal || x->slot->var)) return array_number(e, x, n);
     int64_t a, b;
     if (x->kind != kExprBinary || !number_operand(e, x->left, &a) || !number_operand(e, x->right, &b)) return 0;
     if (numeric_op(x->op, a, b, n)) return 1;
     numeric_error(e, x);
     return -1;
+}
+
+[[gnu::noinline, gnu::cold]] void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr,
+                                                     int64_t index) {
+    engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),
+                 array->name, static_cast<long long>(array->count - 1));
+}
+
+// An element of a numeric array at a small index, as small_number answers.
+[[gnu::noinline]] int array_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    if (x->arg_count != 1 || x->string_name) return 0;
+    Variable* v = node_variable(e, x);
+    if (!v || !v->is_array) return 0;
+    const Expr* index_expr = x->args[0];
+    int64_t index, a, b;
+    if (!number_operand(e, index_expr, &index)) {
+        if (index_expr->kind != kExprBinary || !number_operand(e, index_expr->left, &a) ||
+            !number_operand(e, index_expr->right, &b))
+            return 0;
+        if (!numeric_op(index_expr->op, a, b, &index)) {
+            numeric_error(e, index_expr);
+            return -1;
+        }
+    }
+    if (index < 0 || index >= v->count) {
+        index_out_of_range(e, v, index_expr, index);
+        return -1;
+    }
+    const Value* slot = &v->elements[index];
+    if (slot->kind != kValueNumber) return 0;
+    *n = slot->number;
+    return 1;
 }
 
 // A number literal or a scalar variable without a call; anything else through eval.
