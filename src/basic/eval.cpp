@@ -551,11 +551,9 @@ Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
 
 Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
     int64_t index;
-    int k = small_number(e, index_expr, &index);
-    if (k < 0 || (k == 0 && !eval_number(e, index_expr, &index))) return nullptr;
+    if (!number_operand(e, index_expr, &index) && !eval_number(e, index_expr, &index)) return nullptr;
     if (index < 0 || index >= array->count) {
-        engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)",
-                     static_cast<long long>(index), array->name, static_cast<long long>(array->count - 1));
+        index_out_of_range(e, array, index_expr, index);
         return nullptr;
     }
     return &array->elements[index];

@@ -490,11 +490,22 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
     // A scalar that exists and takes this kind of value is stored into directly; every
     // other case (and every error) goes through assign.
     const Expr* target = s->expr[0];
-    if (target->kind == kExprName && target->string_name == (v.kind == kValueString)) {
+    if (target->string_name == (v.kind == kValueString)) {
         Variable* var = node_variable(e, target);
-        if (var && !var->is_array && !slot_names_function(e, target->slot)) {
-            value_release(var->scalar);
-            move_value(&var->scalar, &v);
+        if (target->kind == kExprName) {
+            if (var && !var->is_array && !slot_names_function(e, target->slot)) {
+                value_release(var->scalar);
+                move_value(&var->scalar, &v);
+                return kExecDone;
+            }
+        } else if (var && var->is_array) {
+            Value* slot = element(e, var, target->args[0]);
+            if (!slot) {
+                value_release(v);
+                return failed(e);
+            }
+            value_release(*slot);
+            move_value(slot, &v);
             return kExecDone;
         }
     }
