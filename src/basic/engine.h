@@ -59,6 +59,7 @@ struct ScriptEngine {
     uint64_t globals_version;      // grows with every global variable created
     CallFrame* frame_pool;         // kMaxCallDepth frames, reused by depth
     int32_t break_countdown;       // statements until the next break check
+    uint64_t engine_id;            // tells the programs bound to this engine (bind_program)
 };
 
 // ---- entry points used by the shell ----

@@ -18,15 +18,31 @@ inline void cache_sync(const ScriptEngine* e, NameCache* c) {
     }
 }
 
-// Creates a global variable (the caller knows none exists) and remembers it in the cache.
-inline Variable* create_global_cached(ScriptEngine* e, const char* name, uint32_t hash, NameCache* c) {
+// Creates a global variable (the caller knows none exists) and remembers it in the slot
+// of the name node, if any.
+inline Variable* create_global(ScriptEngine* e, const char* name, uint32_t hash, GlobalSlot* slot) {
     Variable* v = scope_insert(&e->globals, name, hash, false);
     e->globals_version++;
-    if (c) {
-        cache_sync(e, c);
-        c->global = v;
-    }
+    if (slot) slot->var = v;
     return v;
+}
+
+// The global of a slot's name, found by name only when a global was created since the
+// slot last found it absent.
+[[gnu::noinline]] Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot);
+[[gnu::always_inline]] inline Variable* slot_global(ScriptEngine* e, GlobalSlot* slot) {
+    if (slot->var) return slot->var;
+    if (slot->absent_version == e->globals_version + 1) return nullptr;
+    return find_slot_global(e, slot);
+}
+
+// Whether the name is that of a built-in function or of a procedure (which no
+// assignment may take), worked out once per set of registered procedures.
+bool find_slot_function(ScriptEngine* e, GlobalSlot* slot);
+inline bool slot_names_function(ScriptEngine* e, GlobalSlot* slot) {
+    if (slot->function_key == e->resolve_key && slot->function_epoch == function_registry_epoch() + 1)
+        return slot->names_function;
+    return find_slot_function(e, slot);
 }
 
 // Works out which parameter of the current procedure (if any) a name is.
@@ -58,6 +74,16 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
     c->global = v;
     if (!v) c->globals_version = e->globals_version + 1;
     return v;
+}
+
+// A name that a LOCAL statement may have declared: the frame's locals, then the global.
+[[gnu::noinline]] Variable* find_scoped_variable(ScriptEngine* e, const Expr* x);
+
+// The variable a name node stands for, or null when there is none yet.
+[[gnu::always_inline]] inline Variable* node_variable(ScriptEngine* e, const Expr* x) {
+    if (x->scope == kScopeParameter) return &e->frame->params[x->param_index];
+    if (x->scope == kScopeGlobal) return slot_global(e, x->slot);
+    return find_scoped_variable(e, x);
 }
 
 inline Procedure* find_procedure_cached(ScriptEngine* e, const char* name, NameCache* c) {

@@ -30,7 +30,7 @@ inline bool comparison_holds(int32_t op, int c) {
 const char* kind_word(bool is_string_kind) { return is_string_kind ? "string" : "numeric"; }
 
 [[gnu::noinline]] bool eval_name(ScriptEngine* e, const Expr* x, Value* out) {
-    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    Variable* v = node_variable(e, x);
     if (v && !v->is_array) {
         *out = value_copy(v->scalar);
         return true;
@@ -49,7 +49,7 @@ const char* kind_word(bool is_string_kind) { return is_string_kind ? "string" : 
 }
 
 [[gnu::noinline]] bool eval_call(ScriptEngine* e, const Expr* x, Value* out) {
-    Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+    Variable* v = node_variable(e, x);
     if (v && v->is_array) {
         if (x->arg_count != 1) return engine_error(e, x->line, "%s is an array: use %s(index)", x->name, x->name);
         Value* slot = element(e, v, x->args[0]);
@@ -90,24 +90,37 @@ int64_t power_of(int64_t base, int64_t exponent) {
     return static_cast<int64_t>(result);
 }
 
-[[gnu::always_inline]] inline bool numeric_binary(ScriptEngine* e, const Expr* x, int64_t a, int64_t b, Value* out) {
+// The error of an operator that refused its numbers.
+[[gnu::noinline, gnu::cold]] bool numeric_error(ScriptEngine* e, const Expr* x) {
+    switch (x->op) {
+        case kTokSlash:
+        case kTokBackslash:
+        case kTokMod: return engine_error(e, x->line, "division by zero");
+        case kTokCaret: return engine_error(e, x->line, "negative exponent");
+        default: return engine_error(e, x->line, "internal error: bad operator");
+    }
+}
+
+// op applied to two numbers; false (nothing reported yet) for a division by zero, a
+// negative exponent or an operator that takes no numbers.
+[[gnu::always_inline]] inline bool numeric_op(int32_t op, int64_t a, int64_t b, int64_t* out) {
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     int64_t r;
-    switch (x->op) {
+    switch (op) {
         case kTokPlus: r = static_cast<int64_t>(ua + ub); break;
         case kTokMinus: r = static_cast<int64_t>(ua - ub); break;
         case kTokStar: r = static_cast<int64_t>(ua * ub); break;
         case kTokSlash:
         case kTokBackslash:
-            if (b == 0) return engine_error(e, x->line, "division by zero");
+            if (b == 0) return false;
             r = (b == -1) ? static_cast<int64_t>(0 - ua) : a / b;
             break;
         case kTokMod:
-            if (b == 0) return engine_error(e, x->line, "division by zero");
+            if (b == 0) return false;
             r = (b == -1) ? 0 : a % b;
             break;
         case kTokCaret:
-            if (b < 0) return engine_error(e, x->line, "negative exponent");
+            if (b < 0) return false;
             r = power_of(a, b);
             break;
         case kTokEq:
@@ -115,14 +128,21 @@ int64_t power_of(int64_t base, int64_t exponent) {
         case kTokLt:
         case kTokGt:
         case kTokLe:
-        case kTokGe: r = comparison_holds(x->op, (a > b) - (a < b)) ? -1 : 0; break;
+        case kTokGe: r = comparison_holds(op, (a > b) - (a < b)) ? -1 : 0; break;
         case kTokAnd: r = a & b; break;
         case kTokOr: r = a | b; break;
         case kTokXor: r = a ^ b; break;
         case kTokShl: r = ub < 64 ? static_cast<int64_t>(ua << ub) : 0; break;
         case kTokShr: r = ub < 64 ? static_cast<int64_t>(ua >> ub) : 0; break;
-        default: return engine_error(e, x->line, "internal error: bad operator");
+        default: return false;
     }
+    *out = r;
+    return true;
+}
+
+[[gnu::always_inline]] inline bool numeric_binary(ScriptEngine* e, const Expr* x, int64_t a, int64_t b, Value* out) {
+    int64_t r;
+    if (!numeric_op(x->op, a, b, &r)) return numeric_error(e, x);
     *out = number_value(r);
     return true;
 }
@@ -172,13 +192,61 @@ int64_t power_of(int64_t base, int64_t exponent) {
         return true;
     }
     if (x->kind == kExprName && !x->string_name) {
-        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        Variable* v = node_variable(e, x);
         if (v && !v->is_array) {
             *n = v->scalar.number;
             return true;
         }
     }
     return false;
+}
+
+// A number leaf, or an operator between two number leaves, computed without a call.
+// 1: *n holds the number; 0: x has another shape and nothing was evaluated; -1: the
+// operator refused its numbers (reported).
+int array_number(ScriptEngine* e, const Expr* x, int64_t* n);
+
+[[gnu::always_inline]] inline int small_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    if (number_operand(e, x, n)) return 1;
+    // A global name that holds no variable (yet) is a call: not looked at further here.
+    if (x->kind == kExprCall && (x->scope != kScopeGlobal || x->slot->var)) return array_number(e, x, n);
+    int64_t a, b;
+    if (x->kind != kExprBinary || !number_operand(e, x->left, &a) || !number_operand(e, x->right, &b)) return 0;
+    if (numeric_op(x->op, a, b, n)) return 1;
+    numeric_error(e, x);
+    return -1;
+}
+
+[[gnu::noinline, gnu::cold]] void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr,
+                                                     int64_t index) {
+    engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),
+                 array->name, static_cast<long long>(array->count - 1));
+}
+
+// An element of a numeric array at a small index, as small_number answers.
+[[gnu::noinline]] int array_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    if (x->arg_count != 1 || x->string_name) return 0;
+    Variable* v = node_variable(e, x);
+    if (!v || !v->is_array) return 0;
+    const Expr* index_expr = x->args[0];
+    int64_t index, a, b;
+    if (!number_operand(e, index_expr, &index)) {
+        if (index_expr->kind != kExprBinary || !number_operand(e, index_expr->left, &a) ||
+            !number_operand(e, index_expr->right, &b))
+            return 0;
+        if (!numeric_op(index_expr->op, a, b, &index)) {
+            numeric_error(e, index_expr);
+            return -1;
+        }
+    }
+    if (index < 0 || index >= v->count) {
+        index_out_of_range(e, v, index_expr, index);
+        return -1;
+    }
+    const Value* slot = &v->elements[index];
+    if (slot->kind != kValueNumber) return 0;
+    *n = slot->number;
+    return 1;
 }
 
 // A number literal or a scalar variable without a call; anything else through eval.
@@ -188,7 +256,7 @@ int64_t power_of(int64_t base, int64_t exponent) {
         return true;
     }
     if (x->kind == kExprName) {
-        Variable* v = find_variable_cached(e, x->name, x->hash, &x->cache);
+        Variable* v = node_variable(e, x);
         if (v && !v->is_array) {
             *out = value_copy(v->scalar);
             return true;
@@ -294,10 +362,8 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
     return ok;
 }
 
-[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+[[gnu::noinline]] bool eval_binary_general(ScriptEngine* e, const Expr* x, Value* out) {
     if (x->op == kTokPlus && is_plus(x->left)) return eval_plus_chain(e, x, out);
-    int64_t l, r;
-    if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) return numeric_binary(e, x, l, r, out);
     Value a, b;
     if (!eval_operand(e, x->left, &a)) return false;
     if (!eval_operand(e, x->right, &b)) {
@@ -310,6 +376,26 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
     value_release(a);
     value_release(b);
     return ok;
+}
+
+// Two number leaves (literals or numeric scalars) are combined here without a call;
+// everything else goes through the general path.
+[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
+    int64_t l, r;
+    int kl = small_number(e, x->left, &l);
+    if (kl > 0) {
+        int kr = small_number(e, x->right, &r);
+        if (kr > 0) {
+            int64_t n;
+            if (!numeric_op(x->op, l, r, &n)) return numeric_error(e, x);
+            *out = number_value(n);
+            return true;
+        }
+        if (kr < 0) return false;
+    }
+    if (kl < 0) return false;
+    // The operands are evaluated afresh there (a small left operand has no side effects).
+    return eval_binary_general(e, x, out);
 }
 
 bool resize_elements(ScriptEngine* e, int32_t line, Variable* v, int64_t size, bool keep) {
@@ -360,10 +446,8 @@ bool eval(ScriptEngine* e, const Expr* x, Value* out) {
 }
 
 bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
-    if (x->kind == kExprNumber) {
-        *out = x->number;
-        return true;
-    }
+    int k = small_number(e, x, out);
+    if (k != 0) return k > 0;
     Value v;
     if (!eval(e, x, &v)) return false;
     if (v.kind != kValueNumber) {
@@ -374,15 +458,11 @@ bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
     return true;
 }
 
-bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
+namespace {
+
+[[gnu::noinline]] bool eval_condition_general(ScriptEngine* e, const Expr* x, bool* out) {
     Value v;
     if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
-        // A comparison of two numbers decides directly.
-        int64_t l, r;
-        if (number_operand(e, x->left, &l) && number_operand(e, x->right, &r)) {
-            *out = comparison_holds(x->op, (l > r) - (l < r));
-            return true;
-        }
         Value a, b;
         if (!eval_operand(e, x->left, &a)) return false;
         if (!eval_operand(e, x->right, &b)) {
@@ -410,6 +490,44 @@ bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
     return true;
 }
 
+}  // namespace
+
+bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
+    if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
+        // A comparison of two number leaves decides directly.
+        int64_t l, r;
+        int kl = small_number(e, x->left, &l);
+        if (kl > 0) {
+            int kr = small_number(e, x->right, &r);
+            if (kr > 0) {
+                *out = comparison_holds(x->op, (l > r) - (l < r));
+                return true;
+            }
+            if (kr < 0) return false;
+        }
+        if (kl < 0) return false;
+    }
+    return eval_condition_general(e, x, out);
+}
+
+Variable* find_scoped_variable(ScriptEngine* e, const Expr* x) {
+    return find_variable_cached(e, x->name, x->hash, &x->cache);
+}
+
+Variable* find_slot_global(ScriptEngine* e, GlobalSlot* slot) {
+    Variable* v = scope_find(&e->globals, slot->name, slot->hash);
+    slot->var = v;
+    if (!v) slot->absent_version = e->globals_version + 1;
+    return v;
+}
+
+bool find_slot_function(ScriptEngine* e, GlobalSlot* slot) {
+    slot->names_function = find_function(slot->name) || find_procedure(e, slot->name);
+    slot->function_key = e->resolve_key;
+    slot->function_epoch = function_registry_epoch() + 1;
+    return slot->names_function;
+}
+
 Variable* find_local(CallFrame* f, const char* name, uint32_t hash) {
     for (int32_t i = f->param_count - 1; i >= 0; i--) {
         Variable* v = &f->params[i];
@@ -428,15 +546,14 @@ Variable* lookup_variable(ScriptEngine* e, const char* name) {
 
 Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
     if (Variable* v = lookup_variable(e, name)) return v;
-    return create_global_cached(e, name, name_hash(name), nullptr);
+    return create_global(e, name, name_hash(name), nullptr);
 }
 
 Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
     int64_t index;
-    if (!eval_number(e, index_expr, &index)) return nullptr;
+    if (!number_operand(e, index_expr, &index) && !eval_number(e, index_expr, &index)) return nullptr;
     if (index < 0 || index >= array->count) {
-        engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)",
-                     static_cast<long long>(index), array->name, static_cast<long long>(array->count - 1));
+        index_out_of_range(e, array, index_expr, index);
         return nullptr;
     }
     return &array->elements[index];
@@ -453,7 +570,7 @@ Variable* array_argument(ScriptEngine* e, const Expr* x, bool create) {
             engine_error(e, x->line, "%s is the name of a built-in function", x->name);
             return nullptr;
         }
-        v = create_global_cached(e, x->name, x->hash, &x->cache);
+        v = create_global(e, x->name, x->hash, x->slot);
         value_release(v->scalar);
         v->scalar = number_value(0);
         v->is_array = true;
@@ -474,7 +591,7 @@ bool assign(ScriptEngine* e, const Expr* target, Value value) {
                             kind_word(target->string_name));
     }
     if (target->kind == kExprCall) {
-        Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
+        Variable* v = node_variable(e, target);
         if (!v || !v->is_array) {
             value_release(value);
             return engine_error(e, target->line, "%s is not an array (declare it with DIM)", target->name);
@@ -488,13 +605,12 @@ bool assign(ScriptEngine* e, const Expr* target, Value value) {
         *slot = value;
         return true;
     }
-    if (find_builtin_cached(e, target->name, &target->cache) ||
-        find_procedure_cached(e, target->name, &target->cache)) {
+    if (slot_names_function(e, target->slot)) {
         value_release(value);
         return engine_error(e, target->line, "%s is a function name and cannot be assigned", target->name);
     }
-    Variable* v = find_variable_cached(e, target->name, target->hash, &target->cache);
-    if (!v) v = create_global_cached(e, target->name, target->hash, &target->cache);
+    Variable* v = node_variable(e, target);
+    if (!v) v = create_global(e, target->name, target->hash, target->slot);
     if (v->is_array) {
         value_release(value);
         return engine_error(e, target->line, "%s is an array: use %s(index) = value", target->name, target->name);
@@ -508,11 +624,11 @@ bool assign_append(ScriptEngine* e, const Expr* target, const Expr* value) {
     const Expr* operands[kMaxChainOperators + 1];
     const Expr* nodes[kMaxChainOperators];
     int32_t n = is_plus(value) ? plus_chain(value, operands, nodes) : 0;
-    Variable* v = n ? find_variable_cached(e, target->name, target->hash, &target->cache) : nullptr;
+    Variable* v = n ? node_variable(e, target) : nullptr;
     // Anything but a string variable with the text already in it takes the general path,
     // which also gives the errors.
     if (!v || v->is_array || v->scalar.kind != kValueString || operands[0]->kind != kExprName ||
-        find_builtin_cached(e, target->name, &target->cache) || find_procedure_cached(e, target->name, &target->cache)) {
+        slot_names_function(e, target->slot)) {
         Value result;
         return eval(e, value, &result) && assign(e, target, result);
     }
@@ -524,7 +640,7 @@ bool assign_append(ScriptEngine* e, const Expr* target, const Expr* value) {
         string_release(held);
         return false;
     }
-    Variable* now = find_variable_cached(e, target->name, target->hash, &target->cache);
+    Variable* now = node_variable(e, target);
     bool ok = true;
     if (now == v && !v->is_array && v->scalar.kind == kValueString && v->scalar.string == held && held->refs == 2) {
         // Still the same text, and the variable and this function its only holders.
@@ -555,8 +671,8 @@ bool declare(ScriptEngine* e, const Statement* s, bool is_local) {
                 return engine_error(e, x->line, "%s is already a local variable", x->name);
             v = scope_insert(&e->frame->locals, x->name, x->hash, false);
         } else {
-            v = find_variable_cached(e, x->name, x->hash, &x->cache);
-            if (!v) v = create_global_cached(e, x->name, x->hash, &x->cache);
+            v = node_variable(e, x);
+            if (!v) v = create_global(e, x->name, x->hash, x->slot);
         }
         if (x->kind != kExprCall) {
             if (v->is_array && !is_local) return engine_error(e, x->line, "%s is an array", x->name);

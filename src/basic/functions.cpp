@@ -13,7 +13,6 @@ struct FunctionRegistry {
     const BuiltinFunctionDescriptor** rows;
     uint64_t count;
     uint64_t capacity;
-    uint32_t epoch;
 };
 
 constinit FunctionRegistry g_functions = {};
@@ -38,7 +37,7 @@ void register_functions(const BuiltinFunctionDescriptor* table, uint64_t count) 
         g_functions.capacity = capacity;
     }
     for (uint64_t i = 0; i < count; i++) g_functions.rows[g_functions.count++] = &table[i];
-    g_functions.epoch++;
+    g_function_epoch++;
 }
 
 const BuiltinFunctionDescriptor* find_function(const char* name) {
@@ -48,7 +47,8 @@ const BuiltinFunctionDescriptor* find_function(const char* name) {
     return nullptr;
 }
 
-uint32_t function_registry_epoch() { return g_functions.epoch; }
+constinit uint32_t g_function_epoch = 0;
+
 uint64_t function_count() { return g_functions.count; }
 const BuiltinFunctionDescriptor* function_at(uint64_t index) {
     return index < g_functions.count ? g_functions.rows[index] : nullptr;
@@ -56,9 +56,8 @@ const BuiltinFunctionDescriptor* function_at(uint64_t index) {
 
 void reset_function_registry() {
     release(g_functions.rows);
-    uint32_t epoch = g_functions.epoch + 1;
     g_functions = FunctionRegistry{};
-    g_functions.epoch = epoch;  // stale cached lookups must not survive a reset
+    g_function_epoch++;  // stale cached lookups must not survive a reset
 }
 
 bool call_builtin(ScriptEngine* engine, const BuiltinFunctionDescriptor* row, const Expr* call,

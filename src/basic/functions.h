@@ -24,8 +24,10 @@ constexpr int32_t kMaxBuiltinArgs = 16;
 void register_functions(const BuiltinFunctionDescriptor* table, uint64_t count);
 // First registered row whose name equals `name` ignoring ASCII case, or null.
 const BuiltinFunctionDescriptor* find_function(const char* name);
-// Changes each time a table is registered (lets callers cache lookups).
-uint32_t function_registry_epoch();
+// Changes each time a table is registered (lets callers cache lookups); read inline on
+// the evaluator's paths.
+extern uint32_t g_function_epoch;
+inline uint32_t function_registry_epoch() { return g_function_epoch; }
 uint64_t function_count();
 const BuiltinFunctionDescriptor* function_at(uint64_t index);
 

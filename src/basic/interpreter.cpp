@@ -91,6 +91,14 @@ bool check_break(ScriptEngine* e, int32_t line) {
     return engine_error(e, line, "interrupted (Ctrl-C)");
 }
 
+// The break check at the end of a WHILE or DO pass, on the statements' countdown (an
+// empty body still counts).
+[[gnu::always_inline]] inline bool loop_break_check(ScriptEngine* e, int32_t line) {
+    if (--e->break_countdown >= 0) return true;
+    e->break_countdown = kBreakInterval;
+    return check_break(e, line);
+}
+
 // ---- output ----
 
 void advance_column(const char* bytes, uint64_t n) {
@@ -176,6 +184,18 @@ void print_value(const Value& v) {
 
 // ---- loops ----
 
+// The loop variable of a FOR statement, or null when there is none yet.
+[[gnu::always_inline]] inline Variable* loop_variable(ScriptEngine* e, const Statement* s) {
+    if (s->scope == kScopeParameter) return &e->frame->params[s->param_index];
+    if (s->scope == kScopeGlobal) return slot_global(e, s->slot);
+    return find_variable_cached(e, s->name, s->hash, &s->cache);
+}
+
+[[gnu::noinline, gnu::cold]] ExecResult loop_variable_is_array(ScriptEngine* e, const Statement* s) {
+    engine_error(e, s->line, "%s is an array", s->name);
+    return failed(e);
+}
+
 [[gnu::noinline]] ExecResult exec_for(ScriptEngine* e, const Statement* s) {
     int64_t start, limit, step = 1;
     if (!eval_number(e, s->expr[0], &start) || !eval_number(e, s->expr[1], &limit)) return failed(e);
@@ -188,31 +208,26 @@ void print_value(const Value& v) {
         engine_error(e, s->line, "%s is the name of a built-in function", s->name);
         return failed(e);
     }
-    Variable* var = find_variable_cached(e, s->name, s->hash, &s->cache);
+    Variable* var = loop_variable(e, s);
     if (!var) {
-        var = create_global_cached(e, s->name, s->hash, &s->cache);
+        var = create_global(e, s->name, s->hash, s->slot);
     }
-    if (var->is_array) {
-        engine_error(e, s->line, "%s is an array", s->name);
-        return failed(e);
-    }
+    if (var->is_array) return loop_variable_is_array(e, s);
     var->scalar = number_value(start);
+    // A global or a parameter stays where it is while the body runs (the body may turn it
+    // into an array, which is looked at each time); a name that LOCAL may declare is
+    // looked up again each time.
+    bool fixed = s->scope != kScopeLocal;
     for (;;) {
-        var = find_variable_cached(e, s->name, s->hash, &s->cache);
-        if (var->is_array) {
-            engine_error(e, s->line, "%s is an array", s->name);
-            return failed(e);
-        }
+        if (!fixed) var = loop_variable(e, s);
+        if (var->is_array) return loop_variable_is_array(e, s);
         int64_t value = var->scalar.number;
         if (step > 0 ? value > limit : value < limit) break;
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitFor) break;
         if (r != kExecDone && r != kExecContinueFor) return r;
-        var = find_variable_cached(e, s->name, s->hash, &s->cache);
-        if (var->is_array) {
-            engine_error(e, s->line, "%s is an array", s->name);
-            return failed(e);
-        }
+        if (!fixed) var = loop_variable(e, s);
+        if (var->is_array) return loop_variable_is_array(e, s);
         int64_t next;
         if (__builtin_add_overflow(var->scalar.number, step, &next)) break;
         var->scalar.number = next;
@@ -228,7 +243,7 @@ void print_value(const Value& v) {
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitWhile) return kExecDone;
         if (r != kExecDone && r != kExecContinueWhile) return r;
-        if (!check_break(e, s->line)) return failed(e);
+        if (!loop_break_check(e, s->line)) return failed(e);
     }
 }
 
@@ -246,7 +261,7 @@ void print_value(const Value& v) {
             if (!eval_condition(e, s->expr[0], &c)) return failed(e);
             if ((s->flags & kLoopWhile) ? !c : c) return kExecDone;
         }
-        if (!check_break(e, s->line)) return failed(e);
+        if (!loop_break_check(e, s->line)) return failed(e);
     }
 }
 
@@ -261,8 +276,52 @@ bool case_value(ScriptEngine* e, const Expr* x, const Value& selector, Value* ou
     return true;
 }
 
+// A CASE value for a numeric selector: literals directly, anything else evaluated.
+[[gnu::always_inline]] inline bool case_number(ScriptEngine* e, const Expr* x, int64_t* out) {
+    if (x->kind == kExprNumber) {
+        *out = x->number;
+        return true;
+    }
+    Value v;
+    if (!eval(e, x, &v)) return false;
+    if (v.kind != kValueNumber) {
+        value_release(v);
+        return engine_error(e, x->line, "CASE value type does not match SELECT");
+    }
+    *out = v.number;
+    return true;
+}
+
+inline int order(int64_t a, int64_t b) { return (a > b) - (a < b); }
+
+// As case_item_matches, for a numeric selector: no values are built for numbers.
+int case_item_matches_number(ScriptEngine* e, const Expr* item, int64_t sel) {
+    int64_t a, b;
+    if (item->kind == kExprBinary && item->op == kTokTo) {
+        if (!case_number(e, item->left, &a) || !case_number(e, item->right, &b)) return -1;
+        return a <= sel && sel <= b ? 1 : 0;
+    }
+    if (item->kind == kExprBinary && !item->left) {
+        if (!case_number(e, item->right, &a)) return -1;
+        int c = order(sel, a);
+        bool m;
+        switch (item->op) {
+            case kTokEq: m = c == 0; break;
+            case kTokNe: m = c != 0; break;
+            case kTokLt: m = c < 0; break;
+            case kTokGt: m = c > 0; break;
+            case kTokLe: m = c <= 0; break;
+            default: m = c >= 0; break;
+        }
+        return m ? 1 : 0;
+    }
+    if (!case_number(e, item, &a)) return -1;
+    return a == sel ? 1 : 0;
+}
+
 // 1 matched, 0 not, -1 error.
 int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
+    if (sel.kind == kValueNumber) return case_item_matches_number(e, item, sel.number);
     if (item->kind == kExprBinary && item->op == kTokTo) {
         Value lo, hi;
         if (!case_value(e, item->left, sel, &lo)) return -1;
@@ -427,7 +486,30 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
 [[gnu::noinline]] ExecResult exec_assign(ScriptEngine* e, const Statement* s) {
     if (s->flags & kAssignAppends) return assign_append(e, s->expr[0], s->expr[1]) ? kExecDone : failed(e);
     Value v;
-    if (!eval(e, s->expr[1], &v) || !assign(e, s->expr[0], v)) return failed(e);
+    if (!eval(e, s->expr[1], &v)) return failed(e);
+    // A scalar that exists and takes this kind of value is stored into directly; every
+    // other case (and every error) goes through assign.
+    const Expr* target = s->expr[0];
+    if (target->string_name == (v.kind == kValueString)) {
+        Variable* var = node_variable(e, target);
+        if (target->kind == kExprName) {
+            if (var && !var->is_array && !slot_names_function(e, target->slot)) {
+                value_release(var->scalar);
+                move_value(&var->scalar, &v);
+                return kExecDone;
+            }
+        } else if (var && var->is_array) {
+            Value* slot = element(e, var, target->args[0]);
+            if (!slot) {
+                value_release(v);
+                return failed(e);
+            }
+            value_release(*slot);
+            move_value(slot, &v);
+            return kExecDone;
+        }
+    }
+    if (!assign(e, target, v)) return failed(e);
     return kExecDone;
 }
 
@@ -633,6 +715,7 @@ int run_program(ScriptEngine* e, Program* program, const char* script_path, bool
     StackEntry entry;
     e->script_path = script_path;
     e->goto_label = nullptr;
+    bind_program(program, e->engine_id);
     if (!register_procedures(e, program, registered)) return finish_run(e, kExecError);
     return finish_run(e, exec_list(e, &program->main));
 }
@@ -900,6 +983,7 @@ ScriptEngine* engine_create(int argc, char** argv, bool interactive) {
     uint64_t seed = milliseconds() * 6364136223846793005ull + 1442695040888963407ull;
     e->random_state = seed ? seed : 88172645463325252ull;
     e->resolve_key = next_resolve_key();
+    e->engine_id = next_resolve_key();
     return e;
 }
 

@@ -1210,6 +1210,8 @@ bool parse_program(const char* text, uint64_t length, Program* program) {
     if (!ok) {
         free_list(&program->main);
         free_procedures(program);
+    } else {
+        resolve_names(program);
     }
     return ok;
 }
@@ -1218,6 +1220,7 @@ void free_program(Program* program) {
     if (!program) return;
     free_list(&program->main);
     free_procedures(program);
+    free_slots(program);
 }
 
 }  // namespace tarn

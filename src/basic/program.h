@@ -70,6 +70,28 @@ struct NameCache {
     uint32_t builtin_epoch; // 1 + the registry generation in which `builtin` was looked up
 };
 
+// Where the variable of a name is found, worked out once after parsing: a parameter of
+// the procedure whose body holds the name, the global of that name, or (for names that a
+// LOCAL statement of the procedure declares) the frame's locals first, then the global.
+enum NameScope : int32_t {
+    kScopeGlobal = 0,
+    kScopeParameter = 1,
+    kScopeLocal = 2,
+};
+
+// One per distinct name of a program, shared by every node that uses the name: the
+// engine's global of that name once found, and whether the name is that of a built-in
+// function or of a procedure.
+struct GlobalSlot {
+    char* name;
+    uint32_t hash;
+    Variable* var;              // never goes stale: an engine's globals are never removed
+    uint64_t absent_version;    // 1 + ScriptEngine::globals_version when found absent
+    uint64_t function_key;      // the resolution key for which names_function holds
+    uint32_t function_epoch;    // 1 + the registry generation for which it holds
+    bool names_function;
+};
+
 struct Expr {
     ExprKind kind;
     int32_t line;
@@ -85,6 +107,9 @@ struct Expr {
     int32_t height;
     uint32_t hash;          // name_hash(name)
     bool string_name;       // name ends in '$'
+    NameScope scope;
+    int32_t param_index;    // kScopeParameter: the position in the parameter list
+    GlobalSlot* slot;       // every name node
     mutable NameCache cache;
 };
 
@@ -133,6 +158,9 @@ struct Statement {
     int32_t flags;
     // evaluation helpers
     uint32_t hash;          // name_hash(name)
+    NameScope scope;        // FOR: where its variable is
+    int32_t param_index;
+    GlobalSlot* slot;
     mutable NameCache cache;
 };
 
@@ -158,6 +186,10 @@ struct Program {
     char message[kProgramMessageSize];
     int32_t error_line;
     bool incomplete;
+    // The names of the program (see GlobalSlot) and the engine they were last bound to.
+    GlobalSlot** slots;
+    int32_t slot_count;
+    uint64_t bound_engine;
 };
 
 // Codes returned by the block parser.
@@ -187,6 +219,11 @@ constexpr int32_t kMaxExprHeight = 512;
 // incomplete describe the first syntax error.
 bool parse_program(const char* text, uint64_t length, Program* program);
 void free_program(Program* program);
+// Gives every name node of a parsed program its scope and slot (called by parse_program).
+void resolve_names(Program* program);
+// Forgets what the slots learned about another engine's globals.
+void bind_program(Program* program, uint64_t engine_id);
+void free_slots(Program* program);
 void free_expr(Expr* expr);
 
 }  // namespace tarn
