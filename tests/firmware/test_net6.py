@@ -14,13 +14,15 @@ the shell: the ICMPv6 echo requests (identifier, sequence, checksum over the IPv
 pseudo-header, source address), the duplicate-address probes the dad count asks for, the
 MTFTP6 read request with its options, and the TCP connection attempt over IPv6."""
 
+import hashlib
 import ipaddress
 import os
 import re
 import struct
 import tempfile
 
-from harness import Machine, expect, run_cases, tshark_fields
+from harness import Machine, expect, read_image_file, run_cases, tshark_fields
+from ipv6_peer import Peer
 
 PROMPT = "fs0:\\> "
 LINK_LOCAL = "fe80::5054:ff:fe12:3456"  # from QEMU's default MAC 52:54:00:12:34:56
@@ -220,5 +222,89 @@ def check_ipv6(efi_dir):
     expect([p[0] for p in probes].count("fec0::99") == 3, "tshark DAD probes %r" % probes)
 
 
+def check_ipv6_downloads(efi_dir):
+    """A second boot with two NICs: eth0 on the restricted user network and eth1 on a QEMU
+    dgram netdev whose far end is ipv6_peer.Peer, a small IPv6 host this test runs on
+    127.0.0.1 with a TFTP and an HTTP server. eth1 takes the peer's prefix by automatic
+    configuration; tftp and http with -i eth1 download from it, and the saved files are
+    compared with the originals by sha256 (read from the disk image with mtools)."""
+    work = tempfile.mkdtemp(prefix="tarn-net6-peer-")
+    capture = os.path.join(work, "peer.pcap")
+    image, page = os.urandom(40000), os.urandom(150000)
+    peer = Peer({"boot/image.bin": image, "d/page.bin": page})
+    server = peer.address_text()
+    station = "fd00:6b::5054:ff:fe12:3457"  # the prefix and the second NIC's MAC
+    peer.start()
+    try:
+        with Machine(efi_dir, launch="\\tarn.efi tarn.efi -n", name="net6peer", timeout=240, network="",
+                     extra_args=["-netdev", peer.netdev("n1"),
+                                 "-device", "virtio-net-pci,netdev=n1,mac=52:54:00:12:34:57",
+                                 "-object", "filter-dump,id=f1,netdev=n1,file=" + capture]) as m:
+            m.wait_for(PROMPT, timeout=90)
+            command(m, "set -v pager off")
+            listing = command(m, "ifconfig6 -l")
+            expect("name         : eth0\n" in listing and "name         : eth1\n" in listing, listing)
+            expect("mac addr     : 52-54-00-12-34-57\n" in listing, listing)
+
+            expect(command(m, "ifconfig6 -s eth1 auto").strip() == "", "auto on eth1")
+            for _ in range(15):
+                if station in record(command(m, "ifconfig6 -data -l eth1")).get("ip", ""):
+                    break
+                command(m, "sleep 1000")
+            out = command(m, "ping6 -n 2 -i eth1 " + server)
+            expect(out.startswith("Ping %s 16 data bytes (from %s).\n" % (server, station)), out)
+            expect("2 packets transmitted, 2 received, 0% packet loss" in out, out)
+
+            out = command(m, "tftp -i eth1 %s boot/image.bin six.bin" % server, timeout=90)
+            expect("Downloading boot/image.bin from %s ...\n" % server in out, out)
+            expect("40000 bytes saved to fs0:\\six.bin" in out, out)
+            expect(last_error(m) == 0, "tftp over IPv6")
+            out = command(m, "tftp -i eth1 -s 1468 %s boot/image.bin big6.bin" % server, timeout=90)
+            expect("40000 bytes saved to fs0:\\big6.bin" in out, out)
+            out = command(m, "tftp -i eth1 %s boot/absent.bin" % server, timeout=60)
+            expect("download failed: TFTP error" in out, out)
+            expect(last_error(m) == 1, "tftp of a missing file over IPv6")
+
+            out = command(m, "http -i eth1 http://[%s]/d/page.bin" % server, timeout=90)
+            expect("Downloading http://[%s]/d/page.bin\n" % server in out, out)
+            expect("150000 / 150000 bytes" in out and "150000 bytes saved to fs0:\\page.bin" in out, out)
+            expect(last_error(m) == 0, "http over IPv6")
+            out = command(m, "http -i eth1 http://[%s]/cut/d/page.bin cut.bin" % server, timeout=90)
+            expect("download incomplete (75000 of 150000 bytes)" in out, out)
+            expect(last_error(m) == 1, "incomplete http over IPv6")
+            listing = command(m, "ls")
+            expect("cut.bin" not in listing and "absent.bin" not in listing, listing)
+
+            m.send_line("exit")
+            expect(m.exit_status() == 0, "exit status")
+            saved = {n: read_image_file(m.images[0], "\\" + n) for n in ("six.bin", "big6.bin", "page.bin")}
+    finally:
+        peer.stop()
+    digest = lambda b: hashlib.sha256(b).hexdigest()
+    expect(digest(saved["six.bin"]) == digest(image), "tftp file differs")
+    expect(digest(saved["big6.bin"]) == digest(image), "tftp -s 1468 file differs")
+    expect(digest(saved["page.bin"]) == digest(page), "http file differs")
+
+    # What the peer's servers saw: for each download a size query (tsize 0) and then the
+    # read, both in octet mode, with the block size for -s; the HTTP requests.
+    reads = [(e[2], e[3]) for e in peer.log if e[0] == "rrq" and e[1] == "boot/image.bin"]
+    expect(reads == [(b"octet", {b"tsize": b"0"}), (b"octet", {}),
+                     (b"octet", {b"tsize": b"0", b"blksize": b"1468"}), (b"octet", {b"blksize": b"1468"})],
+           "read requests %r" % reads)
+    done = [e[2] for e in peer.log if e[0] == "tftp-done"]
+    expect(done == [512, 1468], "completed transfers (block sizes) %r" % done)
+    gets = [e[1] for e in peer.log if e[0] == "http"]
+    expect(gets == ["GET /d/page.bin HTTP/1.1", "GET /cut/d/page.bin HTTP/1.1"], "HTTP requests %r" % gets)
+    # tshark on the second NIC's capture: the TFTP blocks of 1468 bytes and the TCP
+    # segments, all with checksums it found right.
+    blocks = tshark_fields(capture, "tftp.opcode == 3", ["udp.length", "udp.checksum.status"],
+                           ["udp.check_checksum:TRUE"])
+    expect(any(b[0] == str(8 + 4 + 1468) for b in blocks), "no 1468-byte TFTP blocks")
+    expect(blocks and all(b[1] == "1" for b in blocks), "UDP checksums %r" % blocks[:3])
+    requests = tshark_fields(capture, "http.request.method == \"GET\"", ["ipv6.src", "http.host"])
+    expect([r[0] for r in requests] == [station, station], "tshark HTTP requests %r" % requests)
+    expect(all(r[1] == "[%s]" % server for r in requests), "Host header %r" % requests)
+
+
 if __name__ == "__main__":
-    run_cases([check_ipv6])
+    run_cases([check_ipv6, check_ipv6_downloads])
