@@ -546,7 +546,7 @@ Status EFIAPI http_response(efi::Http* self, efi::HttpToken* token) {
     FakeNic& nic = *h->nic;
     if (!h->configured || !h->reply) return efi::kNotStarted;
     if (!token || !token->message) return efi::kInvalidParameter;
-    if (nic.http_silent) {
+    if (nic.http_silent || (!token->message->data.response && h->offset >= h->reply->stall_after)) {
         h->pending = token;
         return efi::kSuccess;
     }
@@ -572,7 +572,7 @@ Status EFIAPI http_response(efi::Http* self, efi::HttpToken* token) {
         if (n && m->body) std::memcpy(m->body, r.body.data() + h->offset, n);
         h->offset += n;
         m->body_length = n;
-        token->status = efi::kSuccess;
+        token->status = m->data.response && r.response_status ? r.response_status : efi::kSuccess;
     }
     bs()->signal_event(token->event);
     return efi::kSuccess;

@@ -34,6 +34,8 @@ struct HttpReply {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     size_t close_after = SIZE_MAX;
+    size_t stall_after = SIZE_MAX;  // after this many body bytes nothing more comes, no close either
+    tarn::efi::Status response_status = 0;  // the first Response's token status (the codes are still given)
 };
 
 class FakeNic {

@@ -214,6 +214,9 @@ int fetch(HttpSession& session, const Transfer& t) {
     received.list = answer.headers;
     received.count = answer.headers ? answer.header_count : 0;
     if (st == efi::kAborted) return kExitInterrupted;
+    // An error status from the server (4xx, 5xx) comes back as the HTTP error status,
+    // with the status code filled in all the same.
+    if (st == efi::kHttpError && response.status_code != 0) st = efi::kSuccess;
     if (st != efi::kSuccess) return report_error("http", "no response: %s", status_message(st));
     int number = status_number(response.status_code);
     if (number != 200) return report_error("http", "server answered %d", number);
@@ -251,7 +254,12 @@ int fetch(HttpSession& session, const Transfer& t) {
             out_text("\n");
             return kExitInterrupted;
         }
-        // Without a length the body ends when the server closes the connection.
+        // Without a length the body ends when the server closes the connection; one that
+        // just stops sending has not said the body is complete.
+        if (st == efi::kTimeout && !known) {
+            out_text("\n");
+            return report_error("http", "no response: %s", status_message(st));
+        }
         if (st != efi::kSuccess) break;
         chunk = more.body_length <= t.buffer_size ? more.body_length : 0;
         if (!chunk && !known) break;

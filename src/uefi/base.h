@@ -68,6 +68,7 @@ constexpr Status kEndOfMedia = make_error(28);
 constexpr Status kEndOfFile = make_error(31);
 constexpr Status kInvalidLanguage = make_error(32);
 constexpr Status kCompromisedData = make_error(33);
+constexpr Status kHttpError = make_error(35);
 
 struct TableHeader {
     uint64_t signature;

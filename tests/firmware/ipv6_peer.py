@@ -15,10 +15,14 @@ those frames itself, so nothing it does leaves the machine. It speaks just enoug
   port, blocks are sent one at a time and sent again when their ACK is late;
 - an HTTP/1.1 server on TCP port 80 (RFC 9293, RFC 9112): one GET per connection, the
   response cut into segments no larger than the client's MSS, no more in flight than its
-  window, sent again from the first unacknowledged byte on a timeout, then FIN. A path
-  under /cut/ announces the whole file but sends half of it and closes.
+  window, sent again from the first unacknowledged byte on a timeout, then FIN.
 
-Files are served from the dict `files` (name without the leading slash -> bytes)."""
+Files are served from the dict `files` (name without the leading slash -> bytes). A name
+under one of these folders gets the file below it served badly on purpose:
+  lossy/  the first sending of TFTP block 3, or of the third TCP data segment, is dropped
+  cut/    (HTTP) the whole length is announced but only half the body sent before FIN
+  close/  (HTTP) no Content-Length: the body ends when the connection closes
+  bad/    (HTTP) an answer that is not HTTP at all"""
 
 import os
 import socket
@@ -31,6 +35,13 @@ UDP, TCP, ICMPV6 = 17, 6, 58
 ALL_NODES = bytes.fromhex("ff020000000000000000000000000001")
 RETRY_S = 0.5  # resend interval for TFTP blocks and TCP segments
 MTU = 1500  # the largest IPv6 packet one Ethernet frame carries
+
+
+def split_variant(path: str) -> tuple[str, str]:
+    """("lossy", "d/x") for "/lossy/d/x"; ("", "d/x") for "/d/x"."""
+    path = path.lstrip("/")
+    head, _, rest = path.partition("/")
+    return (head, rest) if head in ("lossy", "cut", "close", "bad") else ("", path)
 
 
 def checksum(data: bytes) -> int:
@@ -216,12 +227,14 @@ class Peer(threading.Thread):
         port = self.next_port
         self.next_port += 1
         self.log.append(("rrq", name, mode, dict(options)))
-        content = self.files.get(name.lstrip("/"))
+        variant, stored = split_variant(name)
+        content = self.files.get(stored)
         if content is None or mode != b"octet":
             reply = struct.pack("!HH", 5, 1) + b"File not found\0"
             self.send_udp(src, port, sport, reply)
             return
-        t = {"name": name, "data": content, "size": 512, "port": port, "block": 0, "sent": 0.0}
+        t = {"name": name, "data": content, "size": 512, "port": port, "block": 0, "sent": 0.0,
+             "drop": 3 if variant == "lossy" else None}
         accepted = b""
         if b"blksize" in options:
             t["size"] = max(8, min(int(options[b"blksize"]), 1468))
@@ -240,7 +253,11 @@ class Peer(threading.Thread):
         else:
             start = (t["block"] - 1) * t["size"]
             packet = struct.pack("!HH", 3, t["block"] & 0xFFFF) + t["data"][start:start + t["size"]]
-        self.send_udp(src, t["port"], sport, packet)
+        if t["block"] == t["drop"]:
+            t["drop"] = None  # lost on the way; the timer sends it again
+            self.log.append(("tftp-drop", t["name"], t["block"]))
+        else:
+            self.send_udp(src, t["port"], sport, packet)
         t["sent"] = time.monotonic()
 
     def timers(self, now: float) -> None:
@@ -293,7 +310,7 @@ class Peer(threading.Thread):
             iss = int.from_bytes(os.urandom(4), "big")
             c = {"iss": iss, "una": iss, "nxt": iss + 1, "rcv": seq + 1, "mss": min(mss, 1440),
                  "window": window, "request": b"", "out": b"", "fin": False, "sent": 0.0,
-                 "peer_fin": False}
+                 "peer_fin": False, "segments": 0, "drop": None}
             self.tcp[key] = c
             self.tcp_send(key, c, iss, 0x12, options=struct.pack("!BBH", 2, 4, 1440))
             c["sent"] = time.monotonic()
@@ -326,15 +343,18 @@ class Peer(threading.Thread):
         line = c["request"].split(b"\r\n", 1)[0].decode(errors="replace")
         self.log.append(("http", line, c["request"]))
         parts = line.split()
-        path = parts[1].lstrip("/") if len(parts) == 3 else ""
-        cut = path.startswith("cut/")
-        body = self.files.get(path[4:] if cut else path)
+        variant, path = split_variant(parts[1] if len(parts) == 3 else "")
+        body = self.files.get(path)
         if parts[:1] != ["GET"] or body is None:
             c["out"] = b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
             return
-        header = ("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                  "Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body)).encode()
-        c["out"] = header + (body[:len(body) // 2] if cut else body)
+        length = "" if variant == "close" else "Content-Length: %d\r\n" % len(body)
+        header = ("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n%s"
+                  "Connection: close\r\n\r\n" % length).encode()
+        c["out"] = header + (body[:len(body) // 2] if variant == "cut" else body)
+        if variant == "bad":
+            c["out"] = b"\x16\x03\x01 this is no HTTP answer\r\n\r\n"
+        c["drop"] = 3 if variant == "lossy" else None
 
     def tcp_output(self, key: tuple, c: dict) -> None:
         """Sends what the window allows from nxt on; FIN once everything has been sent."""
@@ -344,7 +364,12 @@ class Peer(threading.Thread):
         while c["out"] and c["nxt"] < min(end, limit):
             start = c["nxt"] - base
             chunk = c["out"][start:start + min(c["mss"], limit - c["nxt"])]
-            self.tcp_send(key, c, c["nxt"], 0x18, chunk)
+            c["segments"] += 1
+            if c["segments"] == c["drop"]:
+                c["drop"] = None  # lost; sent again from here when the timer sees no ACK
+                self.log.append(("tcp-drop", start))
+            else:
+                self.tcp_send(key, c, c["nxt"], 0x18, chunk)
             c["nxt"] += len(chunk)
             c["sent"] = time.monotonic()
         if c["out"] and c["una"] >= end and c["nxt"] == end:

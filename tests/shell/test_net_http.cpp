@@ -34,6 +34,15 @@ struct HttpShell : CommandShell {
         sim::HttpReply shorter = page(std::string(3000, 's'));
         shorter.close_after = 1200;
         nic.http_pages["http://10.0.2.100/short"] = shorter;
+        sim::HttpReply stalled = page(std::string(3000, 't'), false);
+        stalled.stall_after = 1000;
+        nic.http_pages["http://10.0.2.100/stalled"] = stalled;
+        sim::HttpReply refused{20, {{"Content-Length", "0"}}, ""};  // 403
+        refused.response_status = efi::kHttpError;
+        nic.http_pages["http://10.0.2.100/refused"] = refused;
+        sim::HttpReply broken = refused;
+        broken.status = 0;  // no status line the driver could read
+        nic.http_pages["http://10.0.2.100/broken"] = broken;
     }
     RunResult checked(const std::string& line) {
         int64_t before = fw.outstanding_allocations();
@@ -98,6 +107,10 @@ TEST(NetHttp, FailuresRemoveThePartialFile) {
     const Case cases[] = {
         {"http http://10.0.2.100/short", nullptr, 1, "", "\ndownload incomplete (1200 of 3000 bytes)\n"},
         {"http http://10.0.2.100/missing", nullptr, 1, "http: server answered 404\n", ""},
+        // No length, and the server stops after the first chunk without closing.
+        {"http -t 50 http://10.0.2.100/stalled short", nullptr, 1, "http: no response: timeout\n", ""},
+        {"http http://10.0.2.100/refused short", nullptr, 1, "http: server answered 403\n", ""},
+        {"http http://10.0.2.100/broken short", nullptr, 1, "http: no response: unknown error\n", ""},
         {"http http://10.0.2.100/short", [](HttpShell& s) { s.nic.http_silent = true; }, 1,
          "http: no response: timeout\n", ""},
         {"http http://10.0.2.100/short", [](HttpShell& s) { s.nic.http_request_status = efi::kNoMapping; }, 1,
