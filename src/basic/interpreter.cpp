@@ -294,6 +294,18 @@ bool case_value(ScriptEngine* e, const Expr* x, const Value& selector, Value* ou
 
 inline int order(int64_t a, int64_t b) { return (a > b) - (a < b); }
 
+// A CASE IS relation (=, <>, <, >, <=, >=) over the order of the selector and the value.
+bool relation_holds(int op, int c) {
+    switch (op) {
+        case kTokEq: return c == 0;
+        case kTokNe: return c != 0;
+        case kTokLt: return c < 0;
+        case kTokGt: return c > 0;
+        case kTokLe: return c <= 0;
+        default: return c >= 0;
+    }
+}
+
 // As case_item_matches, for a numeric selector: no values are built for numbers.
 int case_item_matches_number(ScriptEngine* e, const Expr* item, int64_t sel) {
     int64_t a, b;
@@ -304,16 +316,7 @@ int case_item_matches_number(ScriptEngine* e, const Expr* item, int64_t sel) {
     if (item->kind == kExprBinary && !item->left) {
         if (!case_number(e, item->right, &a)) return -1;
         int c = order(sel, a);
-        bool m;
-        switch (item->op) {
-            case kTokEq: m = c == 0; break;
-            case kTokNe: m = c != 0; break;
-            case kTokLt: m = c < 0; break;
-            case kTokGt: m = c > 0; break;
-            case kTokLe: m = c <= 0; break;
-            default: m = c >= 0; break;
-        }
-        return m ? 1 : 0;
+        return relation_holds(item->op, c) ? 1 : 0;
     }
     if (!case_number(e, item, &a)) return -1;
     return a == sel ? 1 : 0;
@@ -339,16 +342,7 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
         if (!case_value(e, item->right, sel, &x)) return -1;
         int c = compare(sel, x);
         value_release(x);
-        bool m;
-        switch (item->op) {
-            case kTokEq: m = c == 0; break;
-            case kTokNe: m = c != 0; break;
-            case kTokLt: m = c < 0; break;
-            case kTokGt: m = c > 0; break;
-            case kTokLe: m = c <= 0; break;
-            default: m = c >= 0; break;
-        }
-        return m ? 1 : 0;
+        return relation_holds(item->op, c) ? 1 : 0;
     }
     Value v;
     if (!case_value(e, item, sel, &v)) return -1;

@@ -698,6 +698,18 @@ class Machine:
         if hit:
             self.other_boot = _line_at(self.text, hit.start())
 
+    def prompt_command(self, line: str, prompt: str = "fs0:\\> ", timeout: float = 30) -> str:
+        """Types a line at the prompt and waits for the next one; what the command printed
+        (the echoed line removed)."""
+        self.send_line(line)
+        self.wait_for(line + "\n")
+        got = self.wait_for(re.compile(r"(.*?)" + re.escape(prompt), re.S), timeout=timeout)
+        return got.group(1)
+
+    def last_error(self, prompt: str = "fs0:\\> ") -> int:
+        """The shell's lasterror, read with `set lasterror`."""
+        return int(re.search(r"0x([0-9a-f]+)", self.prompt_command("set lasterror", prompt)).group(1), 16)
+
     def output(self) -> str:
         """All console text so far (escape sequences and CR removed)."""
         with self._cond:

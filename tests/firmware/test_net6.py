@@ -31,15 +31,11 @@ UNUSED = "fec0::77"                     # inside the prefix, answered by no one
 
 
 def command(m: Machine, line: str, timeout: float = 40) -> str:
-    """Runs one line at the prompt; its output (the echoed line removed)."""
-    m.send_line(line)
-    m.wait_for(line + "\n")
-    got = m.wait_for(re.compile(r"(.*?)" + re.escape(PROMPT), re.S), timeout=timeout)
-    return got.group(1)
+    return m.prompt_command(line, PROMPT, timeout)
 
 
 def last_error(m: Machine) -> int:
-    return int(re.search(r"0x([0-9a-f]+)", command(m, "set lasterror")).group(1), 16)
+    return m.last_error(PROMPT)
 
 
 def record(text: str) -> dict[str, str]:
