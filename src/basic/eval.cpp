@@ -184,61 +184,53 @@ int64_t power_of(int64_t base, int64_t exponent) {
                         token_display_name(x->op));
 }
 
-// A number literal or a numeric scalar variable read straight into an integer, without
-// building a Value; false for anything else (which has no side effects here).
-[[gnu::always_inline]] inline bool number_operand(ScriptEngine* e, const Expr* x, int64_t* n) {
-    if (x->kind == kExprNumber) {
-        *n = x->number;
-        return true;
-    }
-    if (x->kind == kExprName && !x->string_name) {
-        Variable* v = node_variable(e, x);
-        if (v && !v->is_array) {
-            *n = v->scalar.number;
-            return true;
-        }
-    }
-    return false;
-}
-
-// A number leaf, or an operator between two number leaves, computed without a call.
-// 1: *n holds the number; 0: x has another shape and nothing was evaluated; -1: the
-// operator refused its numbers (reported).
-int array_number(ScriptEngine* e, const Expr* x, int64_t* n);
-
-[[gnu::always_inline]] inline int small_number(ScriptEngine* e, const Expr* x, int64_t* n) {
-    if (number_operand(e, x, n)) return 1;
-    // A global name that holds no variable (yet) is a call: not looked at further here.
-    if (x->kind == kExprCall && (x->scope != kScopeGlobal || x->slot->var)) return array_number(e, x, n);
-    int64_t a, b;
-    if (x->kind != kExprBinary || !number_operand(e, x->left, &a) || !number_operand(e, x->right, &b)) return 0;
-    if (numeric_op(x->op, a, b, n)) return 1;
-    numeric_error(e, x);
-    return -1;
-}
-
 [[gnu::noinline, gnu::cold]] void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr,
                                                      int64_t index) {
     engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),
                  array->name, static_cast<long long>(array->count - 1));
 }
 
-// An element of a numeric array at a small index, as small_number answers.
-[[gnu::noinline]] int array_number(ScriptEngine* e, const Expr* x, int64_t* n) {
-    if (x->arg_count != 1 || x->string_name) return 0;
+// ---- numeric expressions without values (see NumberFn) ----
+
+[[gnu::always_inline]] inline int scalar_number(const Variable* v, int64_t* n) {
+    if (!v || v->is_array || v->scalar.kind != kValueNumber) return 0;
+    *n = v->scalar.number;
+    return 1;
+}
+
+// The leaves are read here, everything else through the node's routine.
+[[gnu::always_inline]] inline int number_of(ScriptEngine* e, const Expr* x, int64_t* n) {
+    switch (x->leaf) {
+        case kLeafNumber:
+            *n = x->number;
+            return 1;
+        case kLeafParameter: return scalar_number(&e->frame->params[x->param_index], n);
+        case kLeafGlobal: return scalar_number(slot_global(e, x->slot), n);
+        default: return x->numeric(e, x, n);
+    }
+}
+
+int number_literal(ScriptEngine*, const Expr* x, int64_t* n) {
+    *n = x->number;
+    return 1;
+}
+
+int number_parameter(ScriptEngine* e, const Expr* x, int64_t* n) {
+    return scalar_number(&e->frame->params[x->param_index], n);
+}
+
+int number_global(ScriptEngine* e, const Expr* x, int64_t* n) { return scalar_number(slot_global(e, x->slot), n); }
+
+int number_scoped(ScriptEngine* e, const Expr* x, int64_t* n) { return scalar_number(find_scoped_variable(e, x), n); }
+
+// name(index) of a numeric array; 0 when the name is no array (a call, evaluated elsewhere).
+int number_element(ScriptEngine* e, const Expr* x, int64_t* n) {
     Variable* v = node_variable(e, x);
     if (!v || !v->is_array) return 0;
     const Expr* index_expr = x->args[0];
-    int64_t index, a, b;
-    if (!number_operand(e, index_expr, &index)) {
-        if (index_expr->kind != kExprBinary || !number_operand(e, index_expr->left, &a) ||
-            !number_operand(e, index_expr->right, &b))
-            return 0;
-        if (!numeric_op(index_expr->op, a, b, &index)) {
-            numeric_error(e, index_expr);
-            return -1;
-        }
-    }
+    int64_t index;
+    int k = number_of(e, index_expr, &index);
+    if (k <= 0) return k;
     if (index < 0 || index >= v->count) {
         index_out_of_range(e, v, index_expr, index);
         return -1;
@@ -249,21 +241,118 @@ int array_number(ScriptEngine* e, const Expr* x, int64_t* n);
     return 1;
 }
 
+// A leaf that holds a number, read without a call; false for anything else (then
+// nothing was evaluated).
+[[gnu::always_inline]] inline bool leaf_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    const Variable* v;
+    switch (x->leaf) {
+        case kLeafNumber: *n = x->number; return true;
+        case kLeafParameter: v = &e->frame->params[x->param_index]; break;
+        case kLeafGlobal:
+            v = x->slot->var;
+            if (!v) return false;
+            break;
+        default: return false;
+    }
+    if (v->is_array || v->scalar.kind != kValueNumber) return false;
+    *n = v->scalar.number;
+    return true;
+}
+
+[[gnu::noinline, gnu::cold]] int refused(ScriptEngine* e, const Expr* x) {
+    numeric_error(e, x);
+    return -1;
+}
+
+// Leaves are read in place, other operands through their routines.
+template <int32_t Op>
+[[gnu::noinline]] int number_binary_nested(ScriptEngine* e, const Expr* x, int64_t* n) {
+    int64_t a, b;
+    if (!leaf_number(e, x->left, &a)) {
+        int k = x->left->numeric(e, x->left, &a);
+        if (k <= 0) return k;
+    }
+    if (!leaf_number(e, x->right, &b)) {
+        int k = x->right->numeric(e, x->right, &b);
+        if (k <= 0) return k;
+    }
+    if (numeric_op(Op, a, b, n)) [[likely]] return 1;
+    return refused(e, x);
+}
+
+// Two leaves are combined without a call.
+template <int32_t Op>
+int number_binary(ScriptEngine* e, const Expr* x, int64_t* n) {
+    int64_t a, b;
+    if (leaf_number(e, x->left, &a) && leaf_number(e, x->right, &b) && numeric_op(Op, a, b, n)) return 1;
+    return number_binary_nested<Op>(e, x, n);
+}
+
+int number_negate(ScriptEngine* e, const Expr* x, int64_t* n) {
+    int64_t a;
+    int k = number_of(e, x->left, &a);
+    if (k > 0) *n = static_cast<int64_t>(0 - static_cast<uint64_t>(a));
+    return k;
+}
+
+int number_not(ScriptEngine* e, const Expr* x, int64_t* n) {
+    int64_t a;
+    int k = number_of(e, x->left, &a);
+    if (k > 0) *n = ~a;
+    return k;
+}
+
+NumberFn binary_number_routine(int32_t op) {
+    switch (op) {
+        case kTokPlus: return number_binary<kTokPlus>;
+        case kTokMinus: return number_binary<kTokMinus>;
+        case kTokStar: return number_binary<kTokStar>;
+        case kTokSlash: return number_binary<kTokSlash>;
+        case kTokBackslash: return number_binary<kTokBackslash>;
+        case kTokMod: return number_binary<kTokMod>;
+        case kTokCaret: return number_binary<kTokCaret>;
+        case kTokEq: return number_binary<kTokEq>;
+        case kTokNe: return number_binary<kTokNe>;
+        case kTokLt: return number_binary<kTokLt>;
+        case kTokGt: return number_binary<kTokGt>;
+        case kTokLe: return number_binary<kTokLe>;
+        case kTokGe: return number_binary<kTokGe>;
+        case kTokAnd: return number_binary<kTokAnd>;
+        case kTokOr: return number_binary<kTokOr>;
+        case kTokXor: return number_binary<kTokXor>;
+        case kTokShl: return number_binary<kTokShl>;
+        case kTokShr: return number_binary<kTokShr>;
+        default: return nullptr;
+    }
+}
+
+NumberFn number_routine(const Expr* x) {
+    switch (x->kind) {
+        case kExprNumber: return number_literal;
+        case kExprName:
+            if (x->string_name || (x->callable && x->scope == kScopeGlobal)) return nullptr;
+            if (x->scope == kScopeParameter) return number_parameter;
+            return x->scope == kScopeGlobal ? number_global : number_scoped;
+        case kExprCall:
+            if (x->string_name || x->callable || x->arg_count != 1 || !x->args[0]->numeric) return nullptr;
+            return number_element;
+        case kExprUnary:
+            if (!x->left || !x->left->numeric) return nullptr;
+            return x->op == kTokNot ? number_not : number_negate;
+        case kExprBinary:
+            if (!x->left || !x->right || !x->left->numeric || !x->right->numeric) return nullptr;
+            return binary_number_routine(x->op);
+        default: return nullptr;
+    }
+}
+
 // A number literal or a scalar variable without a call; anything else through eval.
 [[gnu::always_inline]] inline bool eval_operand(ScriptEngine* e, const Expr* x, Value* out) {
     if (x->kind == kExprNumber) {
         *out = number_value(x->number);
         return true;
     }
-    if (x->kind == kExprName) {
-        Variable* v = node_variable(e, x);
-        if (v && !v->is_array) {
-            *out = value_copy(v->scalar);
-            return true;
-        }
-    }
-    if (x->kind == kExprCall) return eval_call(e, x, out);
-    return eval(e, x, out);
+    return x->run(e, x, out);
 }
 
 // Longest run of '+' operators a chain is evaluated in at once; a longer chain keeps its
@@ -378,26 +467,6 @@ bool join_strings(ScriptEngine* e, int32_t line, const SharedString* first, cons
     return ok;
 }
 
-// Two number leaves (literals or numeric scalars) are combined here without a call;
-// everything else goes through the general path.
-[[gnu::noinline]] bool eval_binary(ScriptEngine* e, const Expr* x, Value* out) {
-    int64_t l, r;
-    int kl = small_number(e, x->left, &l);
-    if (kl > 0) {
-        int kr = small_number(e, x->right, &r);
-        if (kr > 0) {
-            int64_t n;
-            if (!numeric_op(x->op, l, r, &n)) return numeric_error(e, x);
-            *out = number_value(n);
-            return true;
-        }
-        if (kr < 0) return false;
-    }
-    if (kl < 0) return false;
-    // The operands are evaluated afresh there (a small left operand has no side effects).
-    return eval_binary_general(e, x, out);
-}
-
 bool resize_elements(ScriptEngine* e, int32_t line, Variable* v, int64_t size, bool keep) {
     int64_t count = size + 1;
     Value* elements = nullptr;
@@ -427,8 +496,10 @@ bool resize_elements(ScriptEngine* e, int32_t line, Variable* v, int64_t size, b
 
 }  // namespace
 
-bool eval(ScriptEngine* e, const Expr* x, Value* out) {
-    // Kept small: the heavier kinds are separate functions, reached by tail calls.
+namespace {
+
+// Any expression, by its kind.
+bool eval_general(ScriptEngine* e, const Expr* x, Value* out) {
     switch (x->kind) {
         case kExprNumber:
             *out = number_value(x->number);
@@ -440,16 +511,87 @@ bool eval(ScriptEngine* e, const Expr* x, Value* out) {
         case kExprName: return eval_name(e, x, out);
         case kExprCall: return eval_call(e, x, out);
         case kExprUnary: return eval_unary(e, x, out);
-        case kExprBinary: return eval_binary(e, x, out);
+        case kExprBinary: return eval_binary_general(e, x, out);
     }
     return engine_error(e, x->line, "internal error: not an expression");
 }
 
+bool run_number_literal(ScriptEngine*, const Expr* x, Value* out) {
+    *out = number_value(x->number);
+    return true;
+}
+
+bool run_string_literal(ScriptEngine*, const Expr* x, Value* out) {
+    string_retain(x->string);
+    *out = string_value(x->string);
+    return true;
+}
+
+bool run_parameter(ScriptEngine* e, const Expr* x, Value* out) {
+    const Variable* v = &e->frame->params[x->param_index];
+    if (v->is_array) return eval_name(e, x, out);
+    *out = value_copy(v->scalar);
+    return true;
+}
+
+bool run_global(ScriptEngine* e, const Expr* x, Value* out) {
+    const Variable* v = x->slot->var;
+    if (!v || v->is_array) return eval_name(e, x, out);
+    *out = value_copy(v->scalar);
+    return true;
+}
+
+// A numeric expression (see NumberFn), the general way when its names are not all
+// numeric variables.
+bool run_number(ScriptEngine* e, const Expr* x, Value* out) {
+    int64_t n;
+    int k = x->numeric(e, x, &n);
+    if (k > 0) {
+        *out = number_value(n);
+        return true;
+    }
+    if (k < 0) return false;
+    return eval_general(e, x, out);
+}
+
+EvalFn eval_routine(const Expr* x) {
+    switch (x->kind) {
+        case kExprNumber: return run_number_literal;
+        case kExprString: return run_string_literal;
+        case kExprName:
+            if (x->scope == kScopeParameter) return run_parameter;
+            if (x->scope == kScopeGlobal) return run_global;
+            return eval_name;
+        case kExprCall: return x->numeric ? run_number : eval_call;
+        case kExprUnary: return x->numeric ? run_number : eval_unary;
+        case kExprBinary:
+            // The pieces of a CASE range or relation are evaluated one by one, never the node.
+            if (!x->left || !x->right) return eval_general;
+            return x->numeric ? run_number : eval_binary_general;
+    }
+    return eval_general;
+}
+
+}  // namespace
+
+void prepare_expr(Expr* x) {
+    x->numeric = number_routine(x);
+    x->leaf = kLeafOther;
+    if (x->numeric == number_literal) x->leaf = kLeafNumber;
+    else if (x->numeric == number_parameter) x->leaf = kLeafParameter;
+    else if (x->numeric == number_global) x->leaf = kLeafGlobal;
+    x->run = eval_routine(x);
+}
+
+bool eval(ScriptEngine* e, const Expr* x, Value* out) { return x->run(e, x, out); }
+
 bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
-    int k = small_number(e, x, out);
-    if (k != 0) return k > 0;
+    if (x->numeric) {
+        int k = x->numeric(e, x, out);
+        if (k != 0) return k > 0;
+    }
     Value v;
-    if (!eval(e, x, &v)) return false;
+    if (!x->run(e, x, &v)) return false;
     if (v.kind != kValueNumber) {
         value_release(v);
         return engine_error(e, x->line, "number expected, found a string");
@@ -493,19 +635,14 @@ namespace {
 }  // namespace
 
 bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
-    if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
-        // A comparison of two number leaves decides directly.
-        int64_t l, r;
-        int kl = small_number(e, x->left, &l);
-        if (kl > 0) {
-            int kr = small_number(e, x->right, &r);
-            if (kr > 0) {
-                *out = comparison_holds(x->op, (l > r) - (l < r));
-                return true;
-            }
-            if (kr < 0) return false;
+    if (x->numeric) {
+        int64_t n;
+        int k = x->numeric(e, x, &n);
+        if (k > 0) {
+            *out = n != 0;
+            return true;
         }
-        if (kl < 0) return false;
+        if (k < 0) return false;
     }
     return eval_condition_general(e, x, out);
 }
@@ -551,7 +688,7 @@ Variable* get_or_create_variable(ScriptEngine* e, const char* name) {
 
 Value* element(ScriptEngine* e, Variable* array, const Expr* index_expr) {
     int64_t index;
-    if (!number_operand(e, index_expr, &index) && !eval_number(e, index_expr, &index)) return nullptr;
+    if (!eval_number(e, index_expr, &index)) return nullptr;
     if (index < 0 || index >= array->count) {
         index_out_of_range(e, array, index_expr, index);
         return nullptr;

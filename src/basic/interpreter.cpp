@@ -21,21 +21,6 @@ namespace tarn {
 
 namespace {
 
-// Results of executing a statement list.
-enum ExecResult : int32_t {
-    kExecDone = 0,
-    kExecExitFor = 1,
-    kExecExitWhile = 2,
-    kExecExitDo = 3,
-    kExecContinueFor = 4,
-    kExecContinueWhile = 5,
-    kExecContinueDo = 6,
-    kExecReturn = 7,
-    kExecGoto = 8,
-    kExecEnd = 9,
-    kExecError = 10,
-};
-
 constexpr int32_t kMaxScriptDepth = 32;
 constexpr int32_t kPrintZone = 14;
 // Statements between two break checks in a statement list. The check itself looks at the
@@ -77,6 +62,20 @@ public:
     StackEntry(const StackEntry&) = delete;
     StackEntry& operator=(const StackEntry&) = delete;
 };
+
+// A condition: a numeric one decided in place, anything else by eval_condition.
+[[gnu::always_inline]] inline bool test_condition(ScriptEngine* e, const Expr* x, bool* out) {
+    if (x->numeric) {
+        int64_t n;
+        int k = x->numeric(e, x, &n);
+        if (k > 0) {
+            *out = n != 0;
+            return true;
+        }
+        if (k < 0) return false;
+    }
+    return eval_condition(e, x, out);
+}
 
 inline ExecResult failed(const ScriptEngine* e) {
     return (e->end_requested && !e->error_pending) ? kExecEnd : kExecError;
@@ -238,7 +237,7 @@ void print_value(const Value& v) {
 [[gnu::noinline]] ExecResult exec_while(ScriptEngine* e, const Statement* s) {
     for (;;) {
         bool c;
-        if (!eval_condition(e, s->expr[0], &c)) return failed(e);
+        if (!test_condition(e, s->expr[0], &c)) return failed(e);
         if (!c) return kExecDone;
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitWhile) return kExecDone;
@@ -251,14 +250,14 @@ void print_value(const Value& v) {
     for (;;) {
         bool c;
         if (s->flags & (kDoWhile | kDoUntil)) {
-            if (!eval_condition(e, s->expr[0], &c)) return failed(e);
+            if (!test_condition(e, s->expr[0], &c)) return failed(e);
             if ((s->flags & kDoWhile) ? !c : c) return kExecDone;
         }
         ExecResult r = exec_list(e, &s->body);
         if (r == kExecExitDo) return kExecDone;
         if (r != kExecDone && r != kExecContinueDo) return r;
         if (s->flags & (kLoopWhile | kLoopUntil)) {
-            if (!eval_condition(e, s->expr[0], &c)) return failed(e);
+            if (!test_condition(e, s->expr[0], &c)) return failed(e);
             if ((s->flags & kLoopWhile) ? !c : c) return kExecDone;
         }
         if (!loop_break_check(e, s->line)) return failed(e);
@@ -402,6 +401,18 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
     return failed(e);
 }
 
+// RETURN value in a FUNCTION body (which only runs inside a call).
+ExecResult exec_function_return(ScriptEngine* e, const Statement* s) {
+    CallFrame* frame = e->frame;
+    const Expr* x = s->expr[0];
+    Value v;
+    if (!x->run(e, x, &v)) return failed(e);
+    if (frame->has_result) value_release(frame->result);
+    move_value(&frame->result, &v);
+    frame->has_result = true;
+    return kExecReturn;
+}
+
 [[gnu::noinline]] ExecResult exec_return(ScriptEngine* e, const Statement* s) {
     if (!e->frame) {
         engine_error(e, s->line, "RETURN outside of SUB or FUNCTION");
@@ -511,14 +522,24 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
     for (int32_t i = 0; i < s->branch_count; i++) {
         const IfBranch* b = &s->branches[i];
         bool take = true;
-        if (b->condition && !eval_condition(e, b->condition, &take)) return failed(e);
+        if (b->condition && !test_condition(e, b->condition, &take)) return failed(e);
         if (take) {
             // A one-statement branch without labels (the usual single-line IF) runs directly.
-            if (b->body.count == 1 && b->body.label_count == 0) return exec_statement(e, b->body.items[0]);
+            if (b->body.count == 1 && b->body.label_count == 0) return b->body.items[0]->exec(e, b->body.items[0]);
             return exec_list(e, &b->body);
         }
     }
     return kExecDone;
+}
+
+// IF condition THEN statement, without ELSE: the usual single-line IF.
+ExecResult exec_if_single(ScriptEngine* e, const Statement* s) {
+    const IfBranch* b = s->branches;
+    bool take;
+    if (!test_condition(e, b->condition, &take)) return failed(e);
+    if (!take) return kExecDone;
+    const Statement* then = b->body.items[0];
+    return then->exec(e, then);
 }
 
 [[gnu::noinline]] ExecResult exec_end(ScriptEngine* e, const Statement* s) {
@@ -590,6 +611,25 @@ ExecResult exec_statement(ScriptEngine* e, const Statement* s) {
     return exec_other(e, s);
 }
 
+ExecFn exec_routine(const Statement* s) {
+    switch (s->kind) {
+        case kStmtAssign: return exec_assign;
+        case kStmtPrint: return exec_print;
+        case kStmtIf:
+            if (s->branch_count == 1 && s->branches[0].condition && s->branches[0].body.count == 1 &&
+                s->branches[0].body.label_count == 0)
+                return exec_if_single;
+            return exec_if;
+        case kStmtFor: return exec_for;
+        case kStmtWhile: return exec_while;
+        case kStmtDo: return exec_do;
+        case kStmtSelect: return exec_select;
+        case kStmtCall: return exec_call;
+        case kStmtReturn: return (s->flags & kReturnInFunction) && s->expr[0] ? exec_function_return : exec_return;
+        default: return exec_statement;
+    }
+}
+
 int32_t find_label(const StatementList* list, const char* name) {
     for (int32_t i = 0; i < list->label_count; i++)
         if (strcmp(list->labels[i].name, name) == 0) return list->labels[i].index;
@@ -604,7 +644,7 @@ ExecResult exec_list(ScriptEngine* e, const StatementList* list) {
             e->break_countdown = kBreakInterval;
             if (!check_break(e, s->line)) return kExecError;
         }
-        ExecResult r = exec_statement(e, s);
+        ExecResult r = s->exec(e, s);
         if (r == kExecDone) {
             i++;
             continue;
@@ -730,6 +770,8 @@ const char* token_word(const Lexer* lx) { return lx->token.text ? lx->token.text
 
 }  // namespace
 
+void prepare_statement(Statement* s) { s->exec = exec_routine(s); }
+
 int64_t& print_column() { return g_basic.print_column; }
 
 uint64_t next_resolve_key() { return ++g_basic.resolve_counter; }
@@ -795,7 +837,19 @@ constexpr int32_t kInlineArguments = 6;
                                                       int32_t count, int32_t line,
                         Value* values) {
     for (int32_t i = 0; i < count; i++) {
-        if (!eval(e, args[i], &values[i])) {
+        const Expr* a = args[i];
+        if (a->numeric && !proc->param_strings[i]) {
+            int k = a->numeric(e, a, &values[i].number);
+            if (k > 0) {
+                values[i].kind = kValueNumber;
+                continue;
+            }
+            if (k < 0) {
+                for (int32_t j = 0; j < i; j++) value_release(values[j]);
+                return false;
+            }
+        }
+        if (!a->run(e, a, &values[i])) {
             for (int32_t k = 0; k < i; k++) value_release(values[k]);
             return false;
         }

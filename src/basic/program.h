@@ -7,6 +7,34 @@ namespace tarn {
 
 struct Procedure;
 struct BuiltinFunctionDescriptor;
+struct ScriptEngine;
+struct Expr;
+struct Statement;
+
+// How a node is evaluated, chosen for its shape once the program is parsed and its names
+// resolved (prepare_expr, prepare_statement).
+using EvalFn = bool (*)(ScriptEngine*, const Expr*, Value*);
+// For an expression made only of numbers, numeric names and operators (no string, no
+// call that could be anything but an array element): 1 with its value in *out; 0 when a
+// name is not a numeric variable after all (nothing was changed: the caller evaluates
+// the expression the general way); -1 after an error (reported).
+using NumberFn = int (*)(ScriptEngine*, const Expr*, int64_t*);
+
+// Results of executing a statement or a statement list.
+enum ExecResult : int32_t {
+    kExecDone = 0,
+    kExecExitFor = 1,
+    kExecExitWhile = 2,
+    kExecExitDo = 3,
+    kExecContinueFor = 4,
+    kExecContinueWhile = 5,
+    kExecContinueDo = 6,
+    kExecReturn = 7,
+    kExecGoto = 8,
+    kExecEnd = 9,
+    kExecError = 10,
+};
+using ExecFn = ExecResult (*)(ScriptEngine*, const Statement*);
 
 enum ExprKind : int32_t {
     kExprNumber = 0,
@@ -92,8 +120,19 @@ struct GlobalSlot {
     bool names_function;
 };
 
+// What NumberFn reads without a call.
+enum ExprLeaf : uint8_t {
+    kLeafOther = 0,
+    kLeafNumber = 1,        // a number literal
+    kLeafParameter = 2,     // a numeric parameter
+    kLeafGlobal = 3,        // a numeric global name
+};
+
 struct Expr {
+    EvalFn run;
+    NumberFn numeric;       // null unless the expression has the shape NumberFn describes
     ExprKind kind;
+    ExprLeaf leaf;
     int32_t line;
     int32_t op;             // TokenKind of a unary or binary operator (kTokTo for a CASE range)
     int64_t number;
@@ -107,6 +146,7 @@ struct Expr {
     int32_t height;
     uint32_t hash;          // name_hash(name)
     bool string_name;       // name ends in '$'
+    bool callable;          // the name is a built-in function's or a procedure's of the program
     NameScope scope;
     int32_t param_index;    // kScopeParameter: the position in the parameter list
     GlobalSlot* slot;       // every name node
@@ -142,6 +182,7 @@ struct SelectCase {
 };
 
 struct Statement {
+    ExecFn exec;
     StatementKind kind;
     int32_t line;
     int32_t sub_kind;       // EXIT / CONTINUE: the loop keyword's TokenKind
@@ -225,5 +266,8 @@ void resolve_names(Program* program);
 void bind_program(Program* program, uint64_t engine_id);
 void free_slots(Program* program);
 void free_expr(Expr* expr);
+// Choose the evaluation routines of a resolved node (its subexpressions are prepared first).
+void prepare_expr(Expr* expr);
+void prepare_statement(Statement* statement);
 
 }  // namespace tarn

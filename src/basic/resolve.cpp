@@ -3,6 +3,8 @@
 // LOCAL names first) so that the evaluator never searches for it by name on the way.
 #include "basic/program.h"
 
+#include "basic/functions.h"
+
 #include "runtime/memory.h"
 #include "runtime/strings.h"
 
@@ -36,7 +38,7 @@ void grow_index(SlotTable* t) {
     for (int32_t i = 0; i < t->count; i++) place(t, i);
 }
 
-GlobalSlot* intern(SlotTable* t, const char* name, uint32_t hash) {
+GlobalSlot* find_slot(const SlotTable* t, const char* name, uint32_t hash) {
     if (t->index_size) {
         uint32_t mask = t->index_size - 1;
         for (uint32_t at = hash & mask; t->index[at] >= 0; at = (at + 1) & mask) {
@@ -44,6 +46,11 @@ GlobalSlot* intern(SlotTable* t, const char* name, uint32_t hash) {
             if (g->hash == hash && strcmp(g->name, name) == 0) return g;
         }
     }
+    return nullptr;
+}
+
+GlobalSlot* intern(SlotTable* t, const char* name, uint32_t hash) {
+    if (GlobalSlot* g = find_slot(t, name, hash)) return g;
     if (static_cast<uint32_t>(t->count + 1) * 2 > t->index_size) grow_index(t);
     if (t->count == t->capacity) {
         int32_t capacity = t->capacity ? t->capacity * 2 : 16;
@@ -92,6 +99,7 @@ struct Context {
     SlotTable* table;
     const Procedure* procedure;  // null in the main program
     const LocalNames* locals;
+    const SlotTable* procedures; // the names of the program's procedures
 };
 
 // As the evaluator's search would find it: parameters (the last of equal names), then
@@ -121,10 +129,14 @@ void resolve_expr(const Context* c, Expr* x) {
     if (x->name) {
         x->slot = intern(c->table, x->name, x->hash);
         classify(c, x->name, x->hash, &x->scope, &x->param_index);
+        // A built-in function's or a procedure's name is called unless a variable of that
+        // name exists.
+        x->callable = find_slot(c->procedures, x->name, x->hash) || find_function(x->name);
     }
     resolve_expr(c, x->left);
     resolve_expr(c, x->right);
     for (int32_t i = 0; i < x->arg_count; i++) resolve_expr(c, x->args[i]);
+    prepare_expr(x);
 }
 
 void resolve_list(const Context* c, StatementList* list);
@@ -145,6 +157,7 @@ void resolve_statement(const Context* c, Statement* s) {
         resolve_list(c, &s->cases[i].body);
     }
     resolve_list(c, &s->body);
+    prepare_statement(s);
 }
 
 void resolve_list(const Context* c, StatementList* list) {
@@ -156,16 +169,24 @@ void resolve_list(const Context* c, StatementList* list) {
 void resolve_names(Program* program) {
     SlotTable table{};
     LocalNames none{};
-    Context main{&table, nullptr, &none};
+    SlotTable procedures{};
+    for (Procedure* p = program->procedures; p; p = p->next) intern(&procedures, p->name, name_hash(p->name));
+    Context main{&table, nullptr, &none, &procedures};
     resolve_list(&main, &program->main);
     for (Procedure* p = program->procedures; p; p = p->next) {
         LocalNames locals{};
         collect_locals(&p->body, &locals);
-        Context c{&table, p, &locals};
+        Context c{&table, p, &locals, &procedures};
         resolve_list(&c, &p->body);
         release(locals.names);
     }
     release(table.index);
+    release(procedures.index);
+    for (int32_t i = 0; i < procedures.count; i++) {
+        release(procedures.slots[i]->name);
+        release(procedures.slots[i]);
+    }
+    release(procedures.slots);
     program->slots = table.slots;
     program->slot_count = table.count;
     program->bound_engine = 0;
