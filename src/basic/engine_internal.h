@@ -76,6 +76,10 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
     return v;
 }
 
+// Reports an array index outside the array.
+[[gnu::noinline, gnu::cold]] void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr,
+                                                     int64_t index);
+
 // A name that a LOCAL statement may have declared: the frame's locals, then the global.
 [[gnu::noinline]] Variable* find_scoped_variable(ScriptEngine* e, const Expr* x);
 

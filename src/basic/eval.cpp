@@ -184,11 +184,6 @@ int64_t power_of(int64_t base, int64_t exponent) {
                         token_display_name(x->op));
 }
 
-[[gnu::noinline, gnu::cold]] void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr,
-                                                     int64_t index) {
-    engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),
-                 array->name, static_cast<long long>(array->count - 1));
-}
 
 // ---- numeric expressions without values (see NumberFn) ----
 
@@ -645,6 +640,11 @@ bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
         if (k < 0) return false;
     }
     return eval_condition_general(e, x, out);
+}
+
+void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr, int64_t index) {
+    engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),
+                 array->name, static_cast<long long>(array->count - 1));
 }
 
 Variable* find_scoped_variable(ScriptEngine* e, const Expr* x) {

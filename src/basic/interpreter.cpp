@@ -518,6 +518,46 @@ ExecResult exec_function_return(ScriptEngine* e, const Statement* s) {
     return kExecDone;
 }
 
+// name = numeric expression, for a numeric name.
+ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
+    const Expr* value = s->expr[1];
+    int64_t n;
+    int k = value->numeric(e, value, &n);
+    if (k == 0) return exec_assign(e, s);
+    if (k < 0) return failed(e);
+    const Expr* target = s->expr[0];
+    Variable* var = node_variable(e, target);
+    if (var && !var->is_array && var->scalar.kind == kValueNumber && !slot_names_function(e, target->slot)) {
+        var->scalar.number = n;
+        return kExecDone;
+    }
+    return assign(e, target, number_value(n)) ? kExecDone : failed(e);
+}
+
+// name(index) = numeric expression, for a numeric array and a numeric index.
+ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
+    const Expr* value = s->expr[1];
+    int64_t n;
+    int k = value->numeric(e, value, &n);
+    if (k == 0) return exec_assign(e, s);
+    if (k < 0) return failed(e);
+    const Expr* target = s->expr[0];
+    Variable* var = node_variable(e, target);
+    const Expr* index_expr = target->args[0];
+    int64_t index;
+    k = var && var->is_array ? index_expr->numeric(e, index_expr, &index) : 0;
+    if (k < 0) return failed(e);
+    if (k == 0) return assign(e, target, number_value(n)) ? kExecDone : failed(e);
+    if (index < 0 || index >= var->count) {
+        index_out_of_range(e, var, index_expr, index);
+        return failed(e);
+    }
+    Value* slot = &var->elements[index];
+    value_release(*slot);
+    *slot = number_value(n);
+    return kExecDone;
+}
+
 [[gnu::noinline]] ExecResult exec_if(ScriptEngine* e, const Statement* s) {
     for (int32_t i = 0; i < s->branch_count; i++) {
         const IfBranch* b = &s->branches[i];
@@ -613,7 +653,13 @@ ExecResult exec_statement(ScriptEngine* e, const Statement* s) {
 
 ExecFn exec_routine(const Statement* s) {
     switch (s->kind) {
-        case kStmtAssign: return exec_assign;
+        case kStmtAssign: {
+            const Expr* target = s->expr[0];
+            if (!s->expr[1]->numeric || target->string_name || (s->flags & kAssignAppends)) return exec_assign;
+            if (target->kind == kExprName) return exec_assign_number;
+            if (target->arg_count == 1 && target->args[0]->numeric) return exec_assign_element;
+            return exec_assign;
+        }
         case kStmtPrint: return exec_print;
         case kStmtIf:
             if (s->branch_count == 1 && s->branches[0].condition && s->branches[0].body.count == 1 &&
