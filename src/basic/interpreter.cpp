@@ -83,6 +83,24 @@ inline ExecResult failed(const ScriptEngine* e) {
 
 ExecResult exec_list(ScriptEngine* e, const StatementList* list);
 ExecResult exec_statement(ScriptEngine* e, const Statement* s);
+bool check_break(ScriptEngine* e, int32_t line);
+
+// A statement list, run in place when it has no labels (a GOTO then always leaves it);
+// with labels through exec_list.
+[[gnu::always_inline]] inline ExecResult run_block(ScriptEngine* e, const StatementList* list) {
+    if (list->label_count) [[unlikely]] return exec_list(e, list);
+    Statement* const* end = list->items + list->count;
+    for (Statement* const* p = list->items; p != end; p++) {
+        const Statement* s = *p;
+        if (--e->break_countdown < 0) [[unlikely]] {
+            e->break_countdown = kBreakInterval;
+            if (!check_break(e, s->line)) return kExecError;
+        }
+        ExecResult r = s->exec(e, s);
+        if (r != kExecDone) return r;
+    }
+    return kExecDone;
+}
 
 bool check_break(ScriptEngine* e, int32_t line) {
     if (!poll_break()) return true;
@@ -222,7 +240,7 @@ void print_value(const Value& v) {
         if (var->is_array) return loop_variable_is_array(e, s);
         int64_t value = var->scalar.number;
         if (step > 0 ? value > limit : value < limit) break;
-        ExecResult r = exec_list(e, &s->body);
+        ExecResult r = run_block(e, &s->body);
         if (r == kExecExitFor) break;
         if (r != kExecDone && r != kExecContinueFor) return r;
         if (!fixed) var = loop_variable(e, s);
@@ -239,7 +257,7 @@ void print_value(const Value& v) {
         bool c;
         if (!test_condition(e, s->expr[0], &c)) return failed(e);
         if (!c) return kExecDone;
-        ExecResult r = exec_list(e, &s->body);
+        ExecResult r = run_block(e, &s->body);
         if (r == kExecExitWhile) return kExecDone;
         if (r != kExecDone && r != kExecContinueWhile) return r;
         if (!loop_break_check(e, s->line)) return failed(e);
@@ -253,7 +271,7 @@ void print_value(const Value& v) {
             if (!test_condition(e, s->expr[0], &c)) return failed(e);
             if ((s->flags & kDoWhile) ? !c : c) return kExecDone;
         }
-        ExecResult r = exec_list(e, &s->body);
+        ExecResult r = run_block(e, &s->body);
         if (r == kExecExitDo) return kExecDone;
         if (r != kExecDone && r != kExecContinueDo) return r;
         if (s->flags & (kLoopWhile | kLoopUntil)) {
@@ -559,15 +577,14 @@ ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
 }
 
 [[gnu::noinline]] ExecResult exec_if(ScriptEngine* e, const Statement* s) {
-    for (int32_t i = 0; i < s->branch_count; i++) {
-        const IfBranch* b = &s->branches[i];
-        bool take = true;
-        if (b->condition && !test_condition(e, b->condition, &take)) return failed(e);
-        if (take) {
-            // A one-statement branch without labels (the usual single-line IF) runs directly.
-            if (b->body.count == 1 && b->body.label_count == 0) return b->body.items[0]->exec(e, b->body.items[0]);
-            return exec_list(e, &b->body);
+    const IfBranch* end = s->branches + s->branch_count;
+    for (const IfBranch* b = s->branches; b != end; b++) {
+        if (b->condition) {
+            bool take;
+            if (!test_condition(e, b->condition, &take)) return failed(e);
+            if (!take) continue;
         }
+        return run_block(e, &b->body);
     }
     return kExecDone;
 }
@@ -882,9 +899,10 @@ constexpr int32_t kInlineArguments = 6;
 [[gnu::always_inline]] inline bool evaluate_arguments(ScriptEngine* e, Procedure* proc, Expr* const* args,
                                                       int32_t count, int32_t line,
                         Value* values) {
+    const bool* strings = proc->param_strings;
     for (int32_t i = 0; i < count; i++) {
         const Expr* a = args[i];
-        if (a->numeric && !proc->param_strings[i]) {
+        if (a->numeric && !strings[i]) {
             int k = a->numeric(e, a, &values[i].number);
             if (k > 0) {
                 values[i].kind = kValueNumber;
@@ -925,28 +943,10 @@ constexpr int32_t kInlineArguments = 6;
     frame->param_capacity = count;
 }
 
-// Runs the body with the evaluated arguments (taken over) as the new frame's parameters.
-[[gnu::always_inline]] inline bool enter_procedure(ScriptEngine* e, Procedure* proc, Value* values, int32_t count,
-                                                   int32_t line, Value* result) {
-    if (!e->frame_pool) e->frame_pool = static_cast<CallFrame*>(xallocate_zeroed(kMaxCallDepth, sizeof(CallFrame)));
-    CallFrame* frame = &e->frame_pool[e->call_depth];
-    if (count > frame->param_capacity) grow_parameters(frame, count);
-    // Unused parameter slots are always clean scalars (no elements, no chain), so only
-    // the name and the value change.
-    for (int32_t i = 0; i < count; i++) {
-        Variable* v = &frame->params[i];
-        v->name = proc->params[i];
-        v->hash = proc->param_hashes[i];
-        move_value(&v->scalar, &values[i]);
-    }
-    frame->param_count = count;
-    frame->caller = e->frame;
-    frame->procedure = proc;
-    e->frame = frame;
-    e->call_depth++;
-    ExecResult r = exec_list(e, &proc->body);
-    e->call_depth--;
-    e->frame = frame->caller;
+// After the body: the result into *result (when wanted), the parameters and locals
+// released. Every case but a FUNCTION returning a value of its kind.
+[[gnu::noinline]] bool leave_procedure_general(ScriptEngine* e, Procedure* proc, CallFrame* frame, ExecResult r,
+                                               int32_t line, Value* result) {
     bool ok = r == kExecDone || r == kExecReturn || body_failed(e, proc, r);
     Value value;
     if (frame->has_result) {
@@ -957,7 +957,7 @@ constexpr int32_t kInlineArguments = 6;
     }
     if (ok && proc->is_function && proc->returns_string != (value.kind == kValueString))
         ok = wrong_result_kind(e, proc, line);
-    for (int32_t i = 0; i < count; i++) {
+    for (int32_t i = 0; i < frame->param_count; i++) {
         Variable* v = &frame->params[i];
         if (v->is_array || v->scalar.kind == kValueString) variable_reset(v);
     }
@@ -969,6 +969,44 @@ constexpr int32_t kInlineArguments = 6;
         value_release(value);
     }
     return ok;
+}
+
+// Runs the body with the evaluated arguments (taken over) as the new frame's parameters.
+[[gnu::always_inline]] inline bool enter_procedure(ScriptEngine* e, Procedure* proc, Value* values, int32_t count,
+                                                   int32_t line, Value* result) {
+    CallFrame* frame = &e->frame_pool[e->call_depth];
+    if (count > frame->param_capacity) [[unlikely]] grow_parameters(frame, count);
+    // Unused parameter slots are always clean scalars (no elements, no chain), so only
+    // the name and the value change.
+    Variable* params = frame->params;
+    char* const* names = proc->params;
+    const uint32_t* hashes = proc->param_hashes;
+    for (Variable* v = params; v != params + count; v++, values++, names++, hashes++) {
+        v->name = *names;
+        v->hash = *hashes;
+        move_value(&v->scalar, values);
+    }
+    frame->param_count = count;
+    frame->caller = e->frame;
+    frame->procedure = proc;
+    e->frame = frame;
+    e->call_depth++;
+    ExecResult r = run_block(e, &proc->body);
+    e->call_depth--;
+    e->frame = frame->caller;
+    // A FUNCTION that returned a value of its kind, with number parameters and no locals.
+    if ((r == kExecReturn || r == kExecDone) && frame->has_result && result && proc->is_function &&
+        proc->returns_string == (frame->result.kind == kValueString) && !frame->locals.entry_count) [[likely]] {
+        bool clean = true;
+        for (const Variable* v = params; v != params + count; v++) clean &= !v->is_array & (v->scalar.kind == kValueNumber);
+        if (clean) {
+            frame->param_count = 0;
+            frame->has_result = false;
+            move_value(result, &frame->result);
+            return true;
+        }
+    }
+    return leave_procedure_general(e, proc, frame, r, line, result);
 }
 
 [[gnu::noinline]] bool call_with_many_arguments(ScriptEngine* e, Procedure* proc, Expr* const* args, int32_t count,
@@ -1078,6 +1116,7 @@ ScriptEngine* engine_create(int argc, char** argv, bool interactive) {
     e->random_state = seed ? seed : 88172645463325252ull;
     e->resolve_key = next_resolve_key();
     e->engine_id = next_resolve_key();
+    e->frame_pool = static_cast<CallFrame*>(xallocate_zeroed(kMaxCallDepth, sizeof(CallFrame)));
     return e;
 }
 
