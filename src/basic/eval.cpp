@@ -297,6 +297,31 @@ int number_not(ScriptEngine* e, const Expr* x, int64_t* n) {
     return k;
 }
 
+// A leaf and a number literal (x - 1, n < 2, i MOD 3).
+template <int32_t Op>
+int number_binary_constant(ScriptEngine* e, const Expr* x, int64_t* n) {
+    int64_t a;
+    if (leaf_number(e, x->left, &a) && numeric_op(Op, a, x->right->number, n)) return 1;
+    return number_binary_nested<Op>(e, x, n);
+}
+
+NumberFn constant_number_routine(int32_t op) {
+    switch (op) {
+        case kTokPlus: return number_binary_constant<kTokPlus>;
+        case kTokMinus: return number_binary_constant<kTokMinus>;
+        case kTokStar: return number_binary_constant<kTokStar>;
+        case kTokBackslash: return number_binary_constant<kTokBackslash>;
+        case kTokMod: return number_binary_constant<kTokMod>;
+        case kTokEq: return number_binary_constant<kTokEq>;
+        case kTokNe: return number_binary_constant<kTokNe>;
+        case kTokLt: return number_binary_constant<kTokLt>;
+        case kTokGt: return number_binary_constant<kTokGt>;
+        case kTokLe: return number_binary_constant<kTokLe>;
+        case kTokGe: return number_binary_constant<kTokGe>;
+        default: return nullptr;
+    }
+}
+
 NumberFn binary_number_routine(int32_t op) {
     switch (op) {
         case kTokPlus: return number_binary<kTokPlus>;
@@ -336,6 +361,9 @@ NumberFn number_routine(const Expr* x) {
             return x->op == kTokNot ? number_not : number_negate;
         case kExprBinary:
             if (!x->left || !x->right || !x->left->numeric || !x->right->numeric) return nullptr;
+            if (x->right->kind == kExprNumber && x->left->kind == kExprName) {
+                if (NumberFn f = constant_number_routine(x->op)) return f;
+            }
             return binary_number_routine(x->op);
         default: return nullptr;
     }
@@ -549,6 +577,15 @@ bool run_number(ScriptEngine* e, const Expr* x, Value* out) {
     return eval_general(e, x, out);
 }
 
+// A call of a name that is no variable's: a FUNCTION known from the last call is called
+// directly, everything else (arrays of that name, built-in functions) by eval_call.
+bool run_procedure_call(ScriptEngine* e, const Expr* x, Value* out) {
+    const NameCache* c = &x->cache;
+    if (c->key == e->resolve_key && c->procedure && c->procedure->is_function && !slot_global(e, x->slot))
+        return call_procedure(e, c->procedure, x->args, x->arg_count, x->line, out);
+    return eval_call(e, x, out);
+}
+
 EvalFn eval_routine(const Expr* x) {
     switch (x->kind) {
         case kExprNumber: return run_number_literal;
@@ -557,7 +594,9 @@ EvalFn eval_routine(const Expr* x) {
             if (x->scope == kScopeParameter) return run_parameter;
             if (x->scope == kScopeGlobal) return run_global;
             return eval_name;
-        case kExprCall: return x->numeric ? run_number : eval_call;
+        case kExprCall:
+            if (x->numeric) return run_number;
+            return x->callable && x->scope == kScopeGlobal ? run_procedure_call : eval_call;
         case kExprUnary: return x->numeric ? run_number : eval_unary;
         case kExprBinary:
             // The pieces of a CASE range or relation are evaluated one by one, never the node.

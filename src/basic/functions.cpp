@@ -17,8 +17,8 @@ struct FunctionRegistry {
 
 constinit FunctionRegistry g_functions = {};
 
-char signature_letter(const char* signature, int32_t i) {
-    uint64_t n = strlen(signature);
+// The letter of argument i in a signature of n letters (the last one repeats).
+char signature_letter(const char* signature, uint64_t n, int32_t i) {
     if (n == 0) return 0;
     return signature[static_cast<uint64_t>(i) < n ? static_cast<uint64_t>(i) : n - 1];
 }
@@ -75,8 +75,9 @@ bool call_builtin(ScriptEngine* engine, const BuiltinFunctionDescriptor* row, co
     Value values[kMaxBuiltinArgs];
     int32_t done = 0;
     bool ok = true;
+    uint64_t letters = strlen(row->signature);
     for (; done < count; done++) {
-        char letter = signature_letter(row->signature, done);
+        char letter = signature_letter(row->signature, letters, done);
         if (letter == 'a') {
             values[done] = number_value(0);
             continue;

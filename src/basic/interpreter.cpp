@@ -1026,6 +1026,11 @@ bool call_procedure(ScriptEngine* e, Procedure* proc, Expr* const* args, int32_t
     // Eight levels of calls take a few KiB at most, well inside the margin of the budget.
     if ((e->call_depth & 7) == 0 && stack_exhausted(e, line)) return false;
     if (count > kInlineArguments) return call_with_many_arguments(e, proc, args, count, line, result);
+    if (count == 1) {
+        // The commonest call, with the loops of the general one unrolled.
+        Value value;
+        return evaluate_arguments(e, proc, args, 1, line, &value) && enter_procedure(e, proc, &value, 1, line, result);
+    }
     Value values[kInlineArguments];
     return evaluate_arguments(e, proc, args, count, line, values) &&
            enter_procedure(e, proc, values, count, line, result);

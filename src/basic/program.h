@@ -118,6 +118,8 @@ struct GlobalSlot {
     uint64_t function_key;      // the resolution key for which names_function holds
     uint32_t function_epoch;    // 1 + the registry generation for which it holds
     bool names_function;
+    bool builtin_known;         // builtin_name was worked out (when the program was resolved)
+    bool builtin_name;          // the name of a built-in function then
 };
 
 // What NumberFn reads without a call.

@@ -131,7 +131,12 @@ void resolve_expr(const Context* c, Expr* x) {
         classify(c, x->name, x->hash, &x->scope, &x->param_index);
         // A built-in function's or a procedure's name is called unless a variable of that
         // name exists.
-        x->callable = find_slot(c->procedures, x->name, x->hash) || find_function(x->name);
+        GlobalSlot* g = x->slot;
+        if (!g->builtin_known) {
+            g->builtin_known = true;
+            g->builtin_name = find_function(x->name) != nullptr;
+        }
+        x->callable = g->builtin_name || find_slot(c->procedures, x->name, x->hash);
     }
     resolve_expr(c, x->left);
     resolve_expr(c, x->right);
