@@ -187,54 +187,10 @@ int64_t power_of(int64_t base, int64_t exponent) {
 
 // ---- numeric expressions without values (see NumberFn) ----
 
-[[gnu::always_inline]] inline int scalar_number(const Variable* v, int64_t* n) {
-    if (!v || v->is_array || v->scalar.kind != kValueNumber) return 0;
-    *n = v->scalar.number;
-    return 1;
-}
+constexpr NumberResult kNotNumeric = {0, 0};
+constexpr NumberResult kNumberFailed = {0, -1};
 
-// The leaves are read here, everything else through the node's routine.
-[[gnu::always_inline]] inline int number_of(ScriptEngine* e, const Expr* x, int64_t* n) {
-    switch (x->leaf) {
-        case kLeafNumber:
-            *n = x->number;
-            return 1;
-        case kLeafParameter: return scalar_number(&e->frame->params[x->param_index], n);
-        case kLeafGlobal: return scalar_number(slot_global(e, x->slot), n);
-        default: return x->numeric(e, x, n);
-    }
-}
-
-int number_literal(ScriptEngine*, const Expr* x, int64_t* n) {
-    *n = x->number;
-    return 1;
-}
-
-int number_parameter(ScriptEngine* e, const Expr* x, int64_t* n) {
-    return scalar_number(&e->frame->params[x->param_index], n);
-}
-
-int number_global(ScriptEngine* e, const Expr* x, int64_t* n) { return scalar_number(slot_global(e, x->slot), n); }
-
-int number_scoped(ScriptEngine* e, const Expr* x, int64_t* n) { return scalar_number(find_scoped_variable(e, x), n); }
-
-// name(index) of a numeric array; 0 when the name is no array (a call, evaluated elsewhere).
-int number_element(ScriptEngine* e, const Expr* x, int64_t* n) {
-    Variable* v = node_variable(e, x);
-    if (!v || !v->is_array) return 0;
-    const Expr* index_expr = x->args[0];
-    int64_t index;
-    int k = number_of(e, index_expr, &index);
-    if (k <= 0) return k;
-    if (index < 0 || index >= v->count) {
-        index_out_of_range(e, v, index_expr, index);
-        return -1;
-    }
-    const Value* slot = &v->elements[index];
-    if (slot->kind != kValueNumber) return 0;
-    *n = slot->number;
-    return 1;
-}
+[[gnu::always_inline]] inline NumberResult number_result(int64_t n) { return {n, 1}; }
 
 // A leaf that holds a number, read without a call; false for anything else (then
 // nothing was evaluated).
@@ -254,96 +210,121 @@ int number_element(ScriptEngine* e, const Expr* x, int64_t* n) {
     return true;
 }
 
-[[gnu::noinline, gnu::cold]] int refused(ScriptEngine* e, const Expr* x) {
-    numeric_error(e, x);
-    return -1;
+// Any numeric operand: a leaf in place, anything else through its routine.
+[[gnu::always_inline]] inline NumberResult number_of(ScriptEngine* e, const Expr* x) {
+    int64_t n;
+    if (leaf_number(e, x, &n)) return number_result(n);
+    return x->numeric(e, x);
 }
 
-// Leaves are read in place, other operands through their routines.
+[[gnu::always_inline]] inline NumberResult scalar_number(const Variable* v) {
+    if (!v || v->is_array || v->scalar.kind != kValueNumber) return kNotNumeric;
+    return number_result(v->scalar.number);
+}
+
+NumberResult number_literal(ScriptEngine*, const Expr* x) { return number_result(x->number); }
+
+NumberResult number_parameter(ScriptEngine* e, const Expr* x) {
+    return scalar_number(&e->frame->params[x->param_index]);
+}
+
+NumberResult number_global(ScriptEngine* e, const Expr* x) { return scalar_number(slot_global(e, x->slot)); }
+
+NumberResult number_scoped(ScriptEngine* e, const Expr* x) { return scalar_number(find_scoped_variable(e, x)); }
+
+// name(index) of a numeric array; not numeric when the name is no array (a call,
+// evaluated elsewhere).
+NumberResult number_element(ScriptEngine* e, const Expr* x) {
+    Variable* v = node_variable(e, x);
+    if (!v || !v->is_array) return kNotNumeric;
+    const Expr* index_expr = x->args[0];
+    NumberResult index = number_of(e, index_expr);
+    if (index.status <= 0) return index;
+    if (index.value < 0 || index.value >= v->count) {
+        index_out_of_range(e, v, index_expr, index.value);
+        return kNumberFailed;
+    }
+    const Value* slot = &v->elements[index.value];
+    if (slot->kind != kValueNumber) return kNotNumeric;
+    return number_result(slot->number);
+}
+
+[[gnu::noinline, gnu::cold]] NumberResult refused(ScriptEngine* e, const Expr* x) {
+    numeric_error(e, x);
+    return kNumberFailed;
+}
+
+// Any two numeric operands.
 template <int32_t Op>
-[[gnu::noinline]] int number_binary_nested(ScriptEngine* e, const Expr* x, int64_t* n) {
-    int64_t a, b;
-    if (!leaf_number(e, x->left, &a)) {
-        int k = x->left->numeric(e, x->left, &a);
-        if (k <= 0) return k;
-    }
-    if (!leaf_number(e, x->right, &b)) {
-        int k = x->right->numeric(e, x->right, &b);
-        if (k <= 0) return k;
-    }
-    if (numeric_op(Op, a, b, n)) [[likely]] return 1;
+[[gnu::noinline]] NumberResult number_binary_nested(ScriptEngine* e, const Expr* x) {
+    NumberResult a = number_of(e, x->left);
+    if (a.status <= 0) return a;
+    NumberResult b = number_of(e, x->right);
+    if (b.status <= 0) return b;
+    int64_t r;
+    if (numeric_op(Op, a.value, b.value, &r)) [[likely]] return number_result(r);
     return refused(e, x);
 }
 
-// Two leaves are combined without a call.
+// Two leaves, combined without a call.
 template <int32_t Op>
-int number_binary(ScriptEngine* e, const Expr* x, int64_t* n) {
-    int64_t a, b;
-    if (leaf_number(e, x->left, &a) && leaf_number(e, x->right, &b) && numeric_op(Op, a, b, n)) return 1;
-    return number_binary_nested<Op>(e, x, n);
-}
-
-int number_negate(ScriptEngine* e, const Expr* x, int64_t* n) {
-    int64_t a;
-    int k = number_of(e, x->left, &a);
-    if (k > 0) *n = static_cast<int64_t>(0 - static_cast<uint64_t>(a));
-    return k;
-}
-
-int number_not(ScriptEngine* e, const Expr* x, int64_t* n) {
-    int64_t a;
-    int k = number_of(e, x->left, &a);
-    if (k > 0) *n = ~a;
-    return k;
+NumberResult number_binary(ScriptEngine* e, const Expr* x) {
+    int64_t a, b, r;
+    if (leaf_number(e, x->left, &a) && leaf_number(e, x->right, &b) && numeric_op(Op, a, b, &r))
+        return number_result(r);
+    return number_binary_nested<Op>(e, x);
 }
 
 // A leaf and a number literal (x - 1, n < 2, i MOD 3).
 template <int32_t Op>
-int number_binary_constant(ScriptEngine* e, const Expr* x, int64_t* n) {
-    int64_t a;
-    if (leaf_number(e, x->left, &a) && numeric_op(Op, a, x->right->number, n)) return 1;
-    return number_binary_nested<Op>(e, x, n);
+NumberResult number_binary_constant(ScriptEngine* e, const Expr* x) {
+    int64_t a, r;
+    if (leaf_number(e, x->left, &a) && numeric_op(Op, a, x->right->number, &r)) return number_result(r);
+    return number_binary_nested<Op>(e, x);
 }
 
-NumberFn constant_number_routine(int32_t op) {
-    switch (op) {
-        case kTokPlus: return number_binary_constant<kTokPlus>;
-        case kTokMinus: return number_binary_constant<kTokMinus>;
-        case kTokStar: return number_binary_constant<kTokStar>;
-        case kTokBackslash: return number_binary_constant<kTokBackslash>;
-        case kTokMod: return number_binary_constant<kTokMod>;
-        case kTokEq: return number_binary_constant<kTokEq>;
-        case kTokNe: return number_binary_constant<kTokNe>;
-        case kTokLt: return number_binary_constant<kTokLt>;
-        case kTokGt: return number_binary_constant<kTokGt>;
-        case kTokLe: return number_binary_constant<kTokLe>;
-        case kTokGe: return number_binary_constant<kTokGe>;
-        default: return nullptr;
-    }
+NumberResult number_negate(ScriptEngine* e, const Expr* x) {
+    NumberResult a = number_of(e, x->left);
+    if (a.status > 0) a.value = static_cast<int64_t>(0 - static_cast<uint64_t>(a.value));
+    return a;
 }
 
-NumberFn binary_number_routine(int32_t op) {
-    switch (op) {
-        case kTokPlus: return number_binary<kTokPlus>;
-        case kTokMinus: return number_binary<kTokMinus>;
-        case kTokStar: return number_binary<kTokStar>;
-        case kTokSlash: return number_binary<kTokSlash>;
-        case kTokBackslash: return number_binary<kTokBackslash>;
-        case kTokMod: return number_binary<kTokMod>;
-        case kTokCaret: return number_binary<kTokCaret>;
-        case kTokEq: return number_binary<kTokEq>;
-        case kTokNe: return number_binary<kTokNe>;
-        case kTokLt: return number_binary<kTokLt>;
-        case kTokGt: return number_binary<kTokGt>;
-        case kTokLe: return number_binary<kTokLe>;
-        case kTokGe: return number_binary<kTokGe>;
-        case kTokAnd: return number_binary<kTokAnd>;
-        case kTokOr: return number_binary<kTokOr>;
-        case kTokXor: return number_binary<kTokXor>;
-        case kTokShl: return number_binary<kTokShl>;
-        case kTokShr: return number_binary<kTokShr>;
-        default: return nullptr;
+NumberResult number_not(ScriptEngine* e, const Expr* x) {
+    NumberResult a = number_of(e, x->left);
+    if (a.status > 0) a.value = ~a.value;
+    return a;
+}
+
+// The routines of one operator: two leaves, a leaf and a literal, anything else.
+struct OperatorRoutines {
+    int32_t op;
+    NumberFn leaves;
+    NumberFn constant;
+    NumberFn nested;
+};
+
+template <int32_t Op>
+constexpr OperatorRoutines routines_of() {
+    return {Op, number_binary<Op>, number_binary_constant<Op>, number_binary_nested<Op>};
+}
+
+constexpr OperatorRoutines kOperatorRoutines[] = {
+    routines_of<kTokPlus>(),  routines_of<kTokMinus>(), routines_of<kTokStar>(), routines_of<kTokSlash>(),
+    routines_of<kTokBackslash>(), routines_of<kTokMod>(), routines_of<kTokCaret>(), routines_of<kTokEq>(),
+    routines_of<kTokNe>(),    routines_of<kTokLt>(),    routines_of<kTokGt>(),   routines_of<kTokLe>(),
+    routines_of<kTokGe>(),    routines_of<kTokAnd>(),   routines_of<kTokOr>(),   routines_of<kTokXor>(),
+    routines_of<kTokShl>(),   routines_of<kTokShr>(),
+};
+
+NumberFn binary_number_routine(const Expr* x) {
+    for (const OperatorRoutines& r : kOperatorRoutines) {
+        if (r.op != x->op) continue;
+        bool left_leaf = x->left->leaf != kLeafOther;
+        if (left_leaf && x->right->leaf == kLeafNumber) return r.constant;
+        if (left_leaf && x->right->leaf != kLeafOther) return r.leaves;
+        return r.nested;
     }
+    return nullptr;
 }
 
 NumberFn number_routine(const Expr* x) {
@@ -361,10 +342,7 @@ NumberFn number_routine(const Expr* x) {
             return x->op == kTokNot ? number_not : number_negate;
         case kExprBinary:
             if (!x->left || !x->right || !x->left->numeric || !x->right->numeric) return nullptr;
-            if (x->right->kind == kExprNumber && x->left->kind == kExprName) {
-                if (NumberFn f = constant_number_routine(x->op)) return f;
-            }
-            return binary_number_routine(x->op);
+            return binary_number_routine(x);
         default: return nullptr;
     }
 }
@@ -567,13 +545,12 @@ bool run_global(ScriptEngine* e, const Expr* x, Value* out) {
 // A numeric expression (see NumberFn), the general way when its names are not all
 // numeric variables.
 bool run_number(ScriptEngine* e, const Expr* x, Value* out) {
-    int64_t n;
-    int k = x->numeric(e, x, &n);
-    if (k > 0) {
-        *out = number_value(n);
+    NumberResult r = x->numeric(e, x);
+    if (r.status > 0) {
+        *out = number_value(r.value);
         return true;
     }
-    if (k < 0) return false;
+    if (r.status < 0) return false;
     return eval_general(e, x, out);
 }
 
@@ -621,8 +598,12 @@ bool eval(ScriptEngine* e, const Expr* x, Value* out) { return x->run(e, x, out)
 
 bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
     if (x->numeric) {
-        int k = x->numeric(e, x, out);
-        if (k != 0) return k > 0;
+        NumberResult r = x->numeric(e, x);
+        if (r.status > 0) {
+            *out = r.value;
+            return true;
+        }
+        if (r.status < 0) return false;
     }
     Value v;
     if (!x->run(e, x, &v)) return false;
@@ -670,13 +651,12 @@ namespace {
 
 bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
     if (x->numeric) {
-        int64_t n;
-        int k = x->numeric(e, x, &n);
-        if (k > 0) {
-            *out = n != 0;
+        NumberResult r = x->numeric(e, x);
+        if (r.status > 0) {
+            *out = r.value != 0;
             return true;
         }
-        if (k < 0) return false;
+        if (r.status < 0) return false;
     }
     return eval_condition_general(e, x, out);
 }

@@ -66,13 +66,12 @@ public:
 // A condition: a numeric one decided in place, anything else by eval_condition.
 [[gnu::always_inline]] inline bool test_condition(ScriptEngine* e, const Expr* x, bool* out) {
     if (x->numeric) {
-        int64_t n;
-        int k = x->numeric(e, x, &n);
-        if (k > 0) {
-            *out = n != 0;
+        NumberResult r = x->numeric(e, x);
+        if (r.status > 0) {
+            *out = r.value != 0;
             return true;
         }
-        if (k < 0) return false;
+        if (r.status < 0) return false;
     }
     return eval_condition(e, x, out);
 }
@@ -539,10 +538,10 @@ ExecResult exec_function_return(ScriptEngine* e, const Statement* s) {
 // name = numeric expression, for a numeric name.
 ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
     const Expr* value = s->expr[1];
-    int64_t n;
-    int k = value->numeric(e, value, &n);
-    if (k == 0) return exec_assign(e, s);
-    if (k < 0) return failed(e);
+    NumberResult r = value->numeric(e, value);
+    if (r.status == 0) return exec_assign(e, s);
+    if (r.status < 0) return failed(e);
+    int64_t n = r.value;
     const Expr* target = s->expr[0];
     Variable* var = node_variable(e, target);
     if (var && !var->is_array && var->scalar.kind == kValueNumber && !slot_names_function(e, target->slot)) {
@@ -555,17 +554,17 @@ ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
 // name(index) = numeric expression, for a numeric array and a numeric index.
 ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
     const Expr* value = s->expr[1];
-    int64_t n;
-    int k = value->numeric(e, value, &n);
-    if (k == 0) return exec_assign(e, s);
-    if (k < 0) return failed(e);
+    NumberResult r = value->numeric(e, value);
+    if (r.status == 0) return exec_assign(e, s);
+    if (r.status < 0) return failed(e);
+    int64_t n = r.value;
     const Expr* target = s->expr[0];
     Variable* var = node_variable(e, target);
     const Expr* index_expr = target->args[0];
-    int64_t index;
-    k = var && var->is_array ? index_expr->numeric(e, index_expr, &index) : 0;
-    if (k < 0) return failed(e);
-    if (k == 0) return assign(e, target, number_value(n)) ? kExecDone : failed(e);
+    NumberResult at = var && var->is_array ? index_expr->numeric(e, index_expr) : NumberResult{0, 0};
+    if (at.status < 0) return failed(e);
+    if (at.status == 0) return assign(e, target, number_value(n)) ? kExecDone : failed(e);
+    int64_t index = at.value;
     if (index < 0 || index >= var->count) {
         index_out_of_range(e, var, index_expr, index);
         return failed(e);
@@ -903,12 +902,12 @@ constexpr int32_t kInlineArguments = 6;
     for (int32_t i = 0; i < count; i++) {
         const Expr* a = args[i];
         if (a->numeric && !strings[i]) {
-            int k = a->numeric(e, a, &values[i].number);
-            if (k > 0) {
-                values[i].kind = kValueNumber;
+            NumberResult r = a->numeric(e, a);
+            if (r.status > 0) {
+                values[i] = number_value(r.value);
                 continue;
             }
-            if (k < 0) {
+            if (r.status < 0) {
                 for (int32_t j = 0; j < i; j++) value_release(values[j]);
                 return false;
             }

@@ -15,10 +15,15 @@ struct Statement;
 // resolved (prepare_expr, prepare_statement).
 using EvalFn = bool (*)(ScriptEngine*, const Expr*, Value*);
 // For an expression made only of numbers, numeric names and operators (no string, no
-// call that could be anything but an array element): 1 with its value in *out; 0 when a
+// call that could be anything but an array element): status 1 with its value; 0 when a
 // name is not a numeric variable after all (nothing was changed: the caller evaluates
-// the expression the general way); -1 after an error (reported).
-using NumberFn = int (*)(ScriptEngine*, const Expr*, int64_t*);
+// the expression the general way); -1 after an error (reported). Two words, returned in
+// registers.
+struct NumberResult {
+    int64_t value;
+    int64_t status;
+};
+using NumberFn = NumberResult (*)(ScriptEngine*, const Expr*);
 
 // Results of executing a statement or a statement list.
 enum ExecResult : int32_t {
