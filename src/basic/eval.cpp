@@ -234,7 +234,7 @@ NumberResult number_scoped(ScriptEngine* e, const Expr* x) { return scalar_numbe
 
 // name(index) of a numeric array; not numeric when the name is no array (a call,
 // evaluated elsewhere).
-NumberResult number_element(ScriptEngine* e, const Expr* x) {
+[[gnu::noinline]] NumberResult number_element_general(ScriptEngine* e, const Expr* x) {
     Variable* v = node_variable(e, x);
     if (!v || !v->is_array) return kNotNumeric;
     const Expr* index_expr = x->args[0];
@@ -247,6 +247,17 @@ NumberResult number_element(ScriptEngine* e, const Expr* x) {
     const Value* slot = &v->elements[index.value];
     if (slot->kind != kValueNumber) return kNotNumeric;
     return number_result(slot->number);
+}
+
+// A global array at an index that is a leaf, in range, without a call.
+NumberResult number_element(ScriptEngine* e, const Expr* x) {
+    const Variable* v = x->scope == kScopeGlobal ? x->slot->var : nullptr;
+    int64_t index;
+    if (v && v->is_array && leaf_number(e, x->args[0], &index) && index >= 0 && index < v->count) {
+        const Value* slot = &v->elements[index];
+        if (slot->kind == kValueNumber) return number_result(slot->number);
+    }
+    return number_element_general(e, x);
 }
 
 [[gnu::noinline, gnu::cold]] NumberResult refused(ScriptEngine* e, const Expr* x) {

@@ -535,26 +535,41 @@ ExecResult exec_function_return(ScriptEngine* e, const Statement* s) {
     return kExecDone;
 }
 
-// name = numeric expression, for a numeric name.
-ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
-    const Expr* value = s->expr[1];
-    NumberResult r = value->numeric(e, value);
+// The rest of exec_assign_number, with what the value's routine gave.
+[[gnu::noinline]] ExecResult assign_number_general(ScriptEngine* e, const Statement* s, NumberResult r) {
     if (r.status == 0) return exec_assign(e, s);
     if (r.status < 0) return failed(e);
-    int64_t n = r.value;
     const Expr* target = s->expr[0];
     Variable* var = node_variable(e, target);
     if (var && !var->is_array && var->scalar.kind == kValueNumber && !slot_names_function(e, target->slot)) {
-        var->scalar.number = n;
+        var->scalar.number = r.value;
         return kExecDone;
     }
-    return assign(e, target, number_value(n)) ? kExecDone : failed(e);
+    return assign(e, target, number_value(r.value)) ? kExecDone : failed(e);
 }
 
-// name(index) = numeric expression, for a numeric array and a numeric index.
-ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
+// name = numeric expression, for a numeric name: a global or parameter that holds a
+// number is stored into here, everything else is left to assign_number_general.
+ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
     const Expr* value = s->expr[1];
     NumberResult r = value->numeric(e, value);
+    const Expr* target = s->expr[0];
+    Variable* var;
+    if (target->scope == kScopeGlobal) var = target->slot->var;
+    else if (target->scope == kScopeParameter) var = &e->frame->params[target->param_index];
+    else var = nullptr;
+    const GlobalSlot* slot = target->slot;
+    if (r.status > 0 && var && !var->is_array && var->scalar.kind == kValueNumber &&
+        slot->function_key == e->resolve_key && slot->function_epoch == function_registry_epoch() + 1 &&
+        !slot->names_function) [[likely]] {
+        var->scalar.number = r.value;
+        return kExecDone;
+    }
+    return assign_number_general(e, s, r);
+}
+
+// The rest of exec_assign_element, with what the value's routine gave.
+[[gnu::noinline]] ExecResult assign_element_general(ScriptEngine* e, const Statement* s, NumberResult r) {
     if (r.status == 0) return exec_assign(e, s);
     if (r.status < 0) return failed(e);
     int64_t n = r.value;
@@ -574,6 +589,30 @@ ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
     *slot = number_value(n);
     return kExecDone;
 }
+
+// name(index) = numeric expression, for a numeric array and a numeric index: a global
+// array at an index in range is stored into here, everything else is left to
+// assign_element_general.
+ExecResult exec_assign_element(ScriptEngine* e, const Statement* s) {
+    const Expr* value = s->expr[1];
+    NumberResult r = value->numeric(e, value);
+    const Expr* target = s->expr[0];
+    Variable* var = target->scope == kScopeGlobal ? target->slot->var : nullptr;
+    if (r.status > 0 && var && var->is_array) [[likely]] {
+        const Expr* index_expr = target->args[0];
+        NumberResult at = index_expr->numeric(e, index_expr);
+        if (at.status > 0 && at.value >= 0 && at.value < var->count) [[likely]] {
+            Value* slot = &var->elements[at.value];
+            if (slot->kind == kValueNumber) [[likely]] {
+                slot->number = r.value;
+                return kExecDone;
+            }
+        }
+        if (at.status < 0) return failed(e);
+    }
+    return assign_element_general(e, s, r);
+}
+
 
 [[gnu::noinline]] ExecResult exec_if(ScriptEngine* e, const Statement* s) {
     const IfBranch* end = s->branches + s->branch_count;
@@ -993,8 +1032,9 @@ constexpr int32_t kInlineArguments = 6;
     ExecResult r = run_block(e, &proc->body);
     e->call_depth--;
     e->frame = frame->caller;
-    // A FUNCTION that returned a value of its kind, with number parameters and no locals.
-    if ((r == kExecReturn || r == kExecDone) && frame->has_result && result && proc->is_function &&
+    // A FUNCTION that returned a value of its kind (only a FUNCTION's RETURN gives the frame
+    // a result), with number parameters and no locals.
+    if (r == kExecReturn && frame->has_result && result &&
         proc->returns_string == (frame->result.kind == kValueString) && !frame->locals.entry_count) [[likely]] {
         bool clean = true;
         for (const Variable* v = params; v != params + count; v++) clean &= !v->is_array & (v->scalar.kind == kValueNumber);
