@@ -117,6 +117,10 @@ bool fn_str(ScriptEngine*, const Expr*, Value* args, int32_t, Value* result) {
 bool fn_chr(ScriptEngine* e, const Expr* call, Value* args, int32_t, Value* result) {
     int64_t code = args[0].number;
     if (code < 0 || code > 1114111) return engine_error(e, call->line, "CHR$: invalid character code");
+    if (code < 128) {
+        *result = string_value(ascii_string(static_cast<char>(code)));
+        return true;
+    }
     char bytes[4];
     uint64_t n = utf8_encode(static_cast<uint32_t>(code), bytes);
     *result = string_value(new_string(bytes, n));

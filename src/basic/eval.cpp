@@ -306,6 +306,18 @@ NumberResult number_not(ScriptEngine* e, const Expr* x) {
     return a;
 }
 
+// Any operator on any two numeric operands: the rarer operators, which have no routines
+// of their own.
+[[gnu::noinline]] NumberResult number_binary_any(ScriptEngine* e, const Expr* x) {
+    NumberResult a = number_of(e, x->left);
+    if (a.status <= 0) return a;
+    NumberResult b = number_of(e, x->right);
+    if (b.status <= 0) return b;
+    int64_t r;
+    if (numeric_op(x->op, a.value, b.value, &r)) return number_result(r);
+    return refused(e, x);
+}
+
 // The routines of one operator: two leaves, a leaf and a literal, anything else.
 struct OperatorRoutines {
     int32_t op;
@@ -319,12 +331,11 @@ constexpr OperatorRoutines routines_of() {
     return {Op, number_binary<Op>, number_binary_constant<Op>, number_binary_nested<Op>};
 }
 
+// The commoner operators; the others go through number_binary_any.
 constexpr OperatorRoutines kOperatorRoutines[] = {
-    routines_of<kTokPlus>(),  routines_of<kTokMinus>(), routines_of<kTokStar>(), routines_of<kTokSlash>(),
-    routines_of<kTokBackslash>(), routines_of<kTokMod>(), routines_of<kTokCaret>(), routines_of<kTokEq>(),
-    routines_of<kTokNe>(),    routines_of<kTokLt>(),    routines_of<kTokGt>(),   routines_of<kTokLe>(),
-    routines_of<kTokGe>(),    routines_of<kTokAnd>(),   routines_of<kTokOr>(),   routines_of<kTokXor>(),
-    routines_of<kTokShl>(),   routines_of<kTokShr>(),
+    routines_of<kTokPlus>(), routines_of<kTokMinus>(), routines_of<kTokStar>(), routines_of<kTokBackslash>(),
+    routines_of<kTokMod>(),  routines_of<kTokEq>(),    routines_of<kTokNe>(),   routines_of<kTokLt>(),
+    routines_of<kTokGt>(),   routines_of<kTokLe>(),    routines_of<kTokGe>(),
 };
 
 NumberFn binary_number_routine(const Expr* x) {
@@ -335,6 +346,9 @@ NumberFn binary_number_routine(const Expr* x) {
         if (left_leaf && x->right->leaf != kLeafOther) return r.leaves;
         return r.nested;
     }
+    int64_t ignored;
+    // Operators that take numbers (numeric_op knows them all).
+    if (numeric_op(x->op, 1, 1, &ignored)) return number_binary_any;
     return nullptr;
 }
 

@@ -39,7 +39,44 @@ SharedString* new_string(const char* bytes, uint64_t length) {
 
 SharedString* new_string_text(const char* text) { return new_string(text, strlen(text)); }
 
-SharedString* empty_string() { return new_string_raw(0); }
+namespace {
+
+// The empty string and the one-byte ASCII strings, shared by everyone and never freed:
+// their count starts so high that releases never bring it to zero (and no append ever
+// finds them unshared).
+struct SmallString {
+    SharedString header;
+    char bytes[2];
+};
+constexpr int32_t kPermanentRefs = 1 << 30;
+constexpr int32_t kSmallStrings = 129;  // 0..127 one byte, 128 empty
+SmallString g_small[kSmallStrings];
+bool g_small_ready = false;
+
+[[gnu::noinline]] void make_small_strings() {
+    for (int32_t i = 0; i < kSmallStrings; i++) {
+        SmallString* s = &g_small[i];
+        s->header.refs = kPermanentRefs;
+        s->header.flags = kStringAsciiKnown | kStringAscii;
+        s->header.length = i < 128 ? 1 : 0;
+        s->bytes[0] = static_cast<char>(i < 128 ? i : 0);
+        s->bytes[1] = 0;
+    }
+    g_small_ready = true;
+}
+
+SharedString* small_string(int32_t index) {
+    if (!g_small_ready) [[unlikely]] make_small_strings();
+    SharedString* s = &g_small[index].header;
+    s->refs++;
+    return s;
+}
+
+}  // namespace
+
+SharedString* empty_string() { return small_string(128); }
+
+SharedString* ascii_string(char c) { return small_string(static_cast<unsigned char>(c) & 0x7F); }
 
 uint64_t string_capacity(const SharedString* s) {
     return allocation_size(s) - sizeof(SharedString) - 1;

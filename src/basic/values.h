@@ -51,6 +51,8 @@ SharedString* new_string_text(const char* text);
 // An uninitialised string of `length` bytes for the caller to fill (NUL already set).
 SharedString* new_string_raw(uint64_t length);
 SharedString* empty_string();
+// The one-byte string of an ASCII character (c below 128).
+SharedString* ascii_string(char c);
 // As new_string_raw, but null when memory runs out (for sizes a script chooses).
 SharedString* try_new_string_raw(uint64_t length);
 inline void string_retain(SharedString* s) { s->refs++; }
