@@ -85,7 +85,7 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
 
 // The variable a name node stands for, or null when there is none yet.
 [[gnu::always_inline]] inline Variable* node_variable(ScriptEngine* e, const Expr* x) {
-    if (x->scope == kScopeParameter) return &e->frame->params[x->param_index];
+    if (x->scope == kScopeParameter) return &e->params[x->param_index];
     if (x->scope == kScopeGlobal) return slot_global(e, x->slot);
     return find_scoped_variable(e, x);
 }

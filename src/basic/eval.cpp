@@ -123,12 +123,12 @@ int64_t power_of(int64_t base, int64_t exponent) {
             if (b < 0) return false;
             r = power_of(a, b);
             break;
-        case kTokEq:
-        case kTokNe:
-        case kTokLt:
-        case kTokGt:
-        case kTokLe:
-        case kTokGe: r = comparison_holds(op, (a > b) - (a < b)) ? -1 : 0; break;
+        case kTokEq: r = -static_cast<int64_t>(a == b); break;
+        case kTokNe: r = -static_cast<int64_t>(a != b); break;
+        case kTokLt: r = -static_cast<int64_t>(a < b); break;
+        case kTokGt: r = -static_cast<int64_t>(a > b); break;
+        case kTokLe: r = -static_cast<int64_t>(a <= b); break;
+        case kTokGe: r = -static_cast<int64_t>(a >= b); break;
         case kTokAnd: r = a & b; break;
         case kTokOr: r = a | b; break;
         case kTokXor: r = a ^ b; break;
@@ -198,7 +198,7 @@ constexpr NumberResult kNumberFailed = {0, -1};
     const Variable* v;
     switch (x->leaf) {
         case kLeafNumber: *n = x->number; return true;
-        case kLeafParameter: v = &e->frame->params[x->param_index]; break;
+        case kLeafParameter: v = &e->params[x->param_index]; break;
         case kLeafGlobal:
             v = x->slot->var;
             if (!v) return false;
@@ -225,7 +225,7 @@ constexpr NumberResult kNumberFailed = {0, -1};
 NumberResult number_literal(ScriptEngine*, const Expr* x) { return number_result(x->number); }
 
 NumberResult number_parameter(ScriptEngine* e, const Expr* x) {
-    return scalar_number(&e->frame->params[x->param_index]);
+    return scalar_number(&e->params[x->param_index]);
 }
 
 NumberResult number_global(ScriptEngine* e, const Expr* x) { return scalar_number(slot_global(e, x->slot)); }
@@ -554,7 +554,7 @@ bool run_string_literal(ScriptEngine*, const Expr* x, Value* out) {
 }
 
 bool run_parameter(ScriptEngine* e, const Expr* x, Value* out) {
-    const Variable* v = &e->frame->params[x->param_index];
+    const Variable* v = &e->params[x->param_index];
     if (v->is_array) return eval_name(e, x, out);
     *out = value_copy(v->scalar);
     return true;

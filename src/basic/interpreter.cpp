@@ -202,7 +202,7 @@ void print_value(const Value& v) {
 
 // The loop variable of a FOR statement, or null when there is none yet.
 [[gnu::always_inline]] inline Variable* loop_variable(ScriptEngine* e, const Statement* s) {
-    if (s->scope == kScopeParameter) return &e->frame->params[s->param_index];
+    if (s->scope == kScopeParameter) return &e->params[s->param_index];
     if (s->scope == kScopeGlobal) return slot_global(e, s->slot);
     return find_variable_cached(e, s->name, s->hash, &s->cache);
 }
@@ -556,7 +556,7 @@ ExecResult exec_assign_number(ScriptEngine* e, const Statement* s) {
     const Expr* target = s->expr[0];
     Variable* var;
     if (target->scope == kScopeGlobal) var = target->slot->var;
-    else if (target->scope == kScopeParameter) var = &e->frame->params[target->param_index];
+    else if (target->scope == kScopeParameter) var = &e->params[target->param_index];
     else var = nullptr;
     const GlobalSlot* slot = target->slot;
     if (r.status > 0 && var && !var->is_array && var->scalar.kind == kValueNumber &&
@@ -840,6 +840,7 @@ int finish_run(ScriptEngine* e, ExecResult r) {
         e->interrupted = false;
         clear_break();
         e->frame = nullptr;
+        e->params = nullptr;
         e->call_depth = 0;
         return interrupted ? 130 : 1;
     }
@@ -1027,11 +1028,14 @@ constexpr int32_t kInlineArguments = 6;
     frame->param_count = count;
     frame->caller = e->frame;
     frame->procedure = proc;
+    Variable* caller_params = e->params;
     e->frame = frame;
+    e->params = params;
     e->call_depth++;
     ExecResult r = run_block(e, &proc->body);
     e->call_depth--;
     e->frame = frame->caller;
+    e->params = caller_params;
     // A FUNCTION that returned a value of its kind (only a FUNCTION's RETURN gives the frame
     // a result), with number parameters and no locals.
     if (r == kExecReturn && frame->has_result && result &&
