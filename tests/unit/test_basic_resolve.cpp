@@ -57,6 +57,51 @@ constexpr OutCase kNumberCases[] = {
      "abbdec"},
     {"n = 3: SELECT CASE n * 2\n CASE n + 3: PRINT \"sum\"\n CASE ELSE: PRINT \"else\"\nEND SELECT", "sum\n"},
     {"j = 3: WHILE j >= 0: j = j - 1: WEND: PRINT j", "-1\n"},
+    // Every comparison on less, equal and greater, with a literal and between leaves.
+    {"FOR i = 1 TO 3: j = 2: PRINT i = 2; i <> 2; i < 2; i > 2; i <= 2; i >= 2; i = j; i < j; i >= j; \" \";: NEXT",
+     "0-1-10-100-10 -1000-1-1-10-1 0-10-10-100-1 "},
+    // The operators without routines of their own, nested and with leaves.
+    {"a = 12: b = 5: PRINT a / b; a AND b; a OR b; (a XOR b) + 1; a SHL 2; a SHR b + 1; b ^ 3", "241310480125\n"},
+    {"a = 6: PRINT -a * 2; NOT a + 1; -(a - 10); NOT (a = 6)", "-12-840\n"},
+    // Stores: to a global, a parameter, a LOCAL, a new global, array elements.
+    {"SUB f(p)\n p = p * 2: LOCAL q: q = p + 1: r = q * 10\n PRINT p; q\nEND SUB\nf 4: PRINT r; q", "89\n900\n"},
+    {"DIM a(3): i = 1: a(i) = 5: a(i + 1) = a(i) * 2: a(3) = a(2) - a(i): PRINT a(1); a(2); a(3); a(0)", "51050\n"},
+    {"SUB f\n LOCAL a(2)\n a(1) = 7: PRINT a(1) + 1\nEND SUB\nf", "8\n"},
+    {"SUB f(a)\n DIM a(2): a(2) = 3: PRINT a(2) * a(1)\nEND SUB\nf 1", "0\n"},
+    // An array of the name of a FUNCTION is what the name stands for once it exists.
+    {"FUNCTION g(n)\n RETURN n + 1\nEND FUNCTION\nPRINT g(1);: DIM g(2): g(1) = 9: PRINT g(1)", "29\n"},
+};
+
+// Calls: the short paths must keep the general results.
+constexpr OutCase kCallCases[] = {
+    {"FUNCTION f(n)\nEND FUNCTION\nFUNCTION s$(n)\nEND FUNCTION\nPRINT f(1); \"[\"; s$(1); \"]\"", "0[]\n"},
+    {"FUNCTION c$(a$, n)\n RETURN a$ + STR$(n)\nEND FUNCTION\nPRINT c$(\"x\", 2 * 3)", "x6\n"},
+    {"FUNCTION l(n)\n LOCAL t\n t = n * 2\n RETURN t\nEND FUNCTION\nPRINT l(4) + l(5)", "18\n"},
+    {"FUNCTION w(a$)\n RETURN LEN(a$)\nEND FUNCTION\nPRINT w(\"abc\") + w(\"\")", "3\n"},
+    {"SUB s(n)\n IF n > 0 THEN PRINT n;: s n - 1\nEND SUB\ns 3", "321"},
+    {"FUNCTION z\n RETURN 5\nEND FUNCTION\nPRINT z + z()", "10\n"},
+    {"FUNCTION a(x, y)\n RETURN x - y\nEND FUNCTION\nPRINT a(a(9, 2), a(3, 1))", "5\n"},
+};
+
+// Bodies run in place: labels, EXIT and CONTINUE leave them as exec_list would.
+constexpr OutCase kFlowCases[] = {
+    {"FOR i = 1 TO 3\n IF i = 2 THEN GOTO skip\n PRINT i;\nskip:\nNEXT", "13"},
+    {"FOR i = 1 TO 5\n IF i MOD 2 = 0 THEN CONTINUE FOR\n IF i = 5 THEN EXIT FOR\n PRINT i;\nNEXT\nPRINT i", "135\n"},
+    {"j = 0: WHILE j < 4\n j = j + 1\n IF j = 2 THEN CONTINUE WHILE\n PRINT j;\nWEND", "134"},
+    {"FUNCTION r$(s$, n)\n IF n = 0 THEN RETURN s$\n RETURN r$(s$ + CHR$(48 + n), n - 1)\nEND FUNCTION\n"
+     "PRINT r$(\"x\", 3)",
+     "x321\n"},
+    {"FUNCTION k(n)\n IF n > 2 THEN\n  RETURN n\n ELSE\n  RETURN k(n + 1) * 10\n END IF\nEND FUNCTION\nPRINT k(1)",
+     "300\n"},
+};
+
+// The shared empty and one-byte strings are never changed by appends.
+constexpr OutCase kSmallStringCases[] = {
+    {"a$ = CHR$(65): b$ = a$: a$ = a$ + \"B\": PRINT CHR$(65); b$; a$", "AAAB\n"},
+    {"e$ = MID$(\"abc\", 9): f$ = e$: e$ = e$ + \"x\": PRINT \"[\"; f$; \"]\"; e$; LEN(\"\")", "[]x0\n"},
+    {"FOR i = 1 TO 3: s$ = s$ + CHR$(96 + i): NEXT: PRINT s$; CHR$(97); LEN(CHR$(233)); ASC(CHR$(0))", "abca10\n"},
+    {"DIM a$(300): FOR i = 0 TO 300: a$(i) = CHR$(66): NEXT: REDIM a$(1): PRINT a$(0); a$(1); CHR$(66); LEN(a$(1))",
+     "BBB1\n"},
 };
 
 constexpr ErrorCase kErrorCases[] = {
@@ -75,6 +120,20 @@ constexpr ErrorCase kErrorCases[] = {
     {"x = \"s\"", "type mismatch: x is a numeric variable"},
     {"FUNCTION f(n)\n DIM n(1)\n RETURN n + 1\nEND FUNCTION\nPRINT f(1)", "n is an array: use n(index)"},
     {"SUB f\n FOR i = 1 TO 3: DIM i(2): NEXT\nEND SUB\nf", "i is an array"},
+    {"DIM a(3): i = 4: a(i) = 1", "index 4 out of range for a (0 to 3)"},
+    {"DIM a(3): i = 0: a(i - 1) = a(0)", "index -1 out of range for a (0 to 3)"},
+    {"DIM a(3): i = 0: a(2 \\ i) = 1", "division by zero"},
+    {"i = 1: b(i) = 2", "b is not an array (declare it with DIM)"},
+    {"SUB f\n LOCAL a(1)\n a(2) = 1\nEND SUB\nf", "index 2 out of range for a (0 to 1)"},
+    {"FUNCTION f(n)\n RETURN \"s\"\nEND FUNCTION\nx = f(1)", "FUNCTION f must return a number"},
+    {"FUNCTION f$(n)\n RETURN n\nEND FUNCTION\nx$ = f$(1)", "FUNCTION f$ must return a string"},
+    {"FUNCTION f(a$)\n RETURN 1\nEND FUNCTION\nx = f(2 + 3)", "f: parameter a$ expects a string"},
+    {"FUNCTION f(n)\n RETURN n\nEND FUNCTION\nx = f(1 \\ 0)", "division by zero"},
+    {"FUNCTION f(n)\n RETURN f(n + 1)\nEND FUNCTION\nx = f(1)", "too many nested calls (recursion limit 200)"},
+    {"FUNCTION f(n, m)\n RETURN n\nEND FUNCTION\nx = f(1)", "f expects 2 arguments, 1 given"},
+    {"i = 3: PRINT 7 MOD (i - 3)", "division by zero"},
+    {"i = 2: j = -1: PRINT i SHL 1 ^ j", "negative exponent"},
+    {"x = ARGC \\ 0", "division by zero"},
 };
 
 }  // namespace
@@ -117,6 +176,12 @@ TEST_F(BasicResolve, DirectNumberPathsGiveTheGeneralResults) {
     for (const OutCase& c : kNumberCases) EXPECT_EQ(out(c.code), c.output) << c.code;
 }
 
+TEST_F(BasicResolve, CallsAndSmallStringsGiveTheGeneralResults) {
+    for (const OutCase& c : kCallCases) EXPECT_EQ(out(c.code), c.output) << c.code;
+    for (const OutCase& c : kSmallStringCases) EXPECT_EQ(out(c.code), c.output) << c.code;
+    for (const OutCase& c : kFlowCases) EXPECT_EQ(out(c.code), c.output) << c.code;
+}
+
 TEST_F(BasicResolve, DirectPathsReportTheGeneralErrors) {
     for (const ErrorCase& c : kErrorCases) EXPECT_EQ(error(c.code), c.message) << c.code;
 }
@@ -157,6 +222,13 @@ TEST_F(BasicResolve, PromptTextsShareTheGlobals) {
     EXPECT_EQ(prompt.type("v = 2", &output), 1);
     EXPECT_EQ(output, "0\n4w\n");
     EXPECT_NE(error_text().find("v is a function name and cannot be assigned"), std::string::npos);
+    // A kept procedure that stored into u before u became a procedure's name is refused too.
+    EXPECT_EQ(prompt.type("SUB setu\n u = 5\nEND SUB", &output), 0);
+    EXPECT_EQ(prompt.type("setu: PRINT u", &output), 0);
+    EXPECT_EQ(prompt.type("SUB u\nEND SUB", &output), 0);
+    EXPECT_EQ(prompt.type("setu", &output), 1);
+    EXPECT_EQ(output, "0\n4w\n5\n");
+    EXPECT_NE(error_text().find("u is a function name and cannot be assigned"), std::string::npos);
 }
 
 TEST_F(BasicResolve, EmptyWhileStillStopsOnCtrlC) {
