@@ -90,6 +90,24 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
     return find_scoped_variable(e, x);
 }
 
+// A leaf that holds a number, read without a call; false for anything else (then
+// nothing was evaluated).
+[[gnu::always_inline]] inline bool leaf_number(ScriptEngine* e, const Expr* x, int64_t* n) {
+    const Variable* v;
+    switch (x->leaf) {
+        case kLeafNumber: *n = x->number; return true;
+        case kLeafParameter: v = &e->params[x->param_index]; break;
+        case kLeafGlobal:
+            v = x->slot->var;
+            if (!v) return false;
+            break;
+        default: return false;
+    }
+    if (v->is_array || v->scalar.kind != kValueNumber) return false;
+    *n = v->scalar.number;
+    return true;
+}
+
 inline Procedure* find_procedure_cached(ScriptEngine* e, const char* name, NameCache* c) {
     cache_sync(e, c);
     if (!c->procedure_known) {

@@ -192,24 +192,6 @@ constexpr NumberResult kNumberFailed = {0, -1};
 
 [[gnu::always_inline]] inline NumberResult number_result(int64_t n) { return {n, 1}; }
 
-// A leaf that holds a number, read without a call; false for anything else (then
-// nothing was evaluated).
-[[gnu::always_inline]] inline bool leaf_number(ScriptEngine* e, const Expr* x, int64_t* n) {
-    const Variable* v;
-    switch (x->leaf) {
-        case kLeafNumber: *n = x->number; return true;
-        case kLeafParameter: v = &e->params[x->param_index]; break;
-        case kLeafGlobal:
-            v = x->slot->var;
-            if (!v) return false;
-            break;
-        default: return false;
-    }
-    if (v->is_array || v->scalar.kind != kValueNumber) return false;
-    *n = v->scalar.number;
-    return true;
-}
-
 // Any numeric operand: a leaf in place, anything else through its routine.
 [[gnu::always_inline]] inline NumberResult number_of(ScriptEngine* e, const Expr* x) {
     int64_t n;

@@ -421,11 +421,14 @@ int case_item_matches(ScriptEngine* e, const Expr* item, const Value& sel) {
 // RETURN value in a FUNCTION body (which only runs inside a call).
 ExecResult exec_function_return(ScriptEngine* e, const Statement* s) {
     CallFrame* frame = e->frame;
+    if (frame->has_result) [[unlikely]] {
+        value_release(frame->result);
+        frame->has_result = false;
+    }
+    // Straight into the frame (deeper calls have frames of their own); without
+    // has_result a failure leaves nothing to release.
     const Expr* x = s->expr[0];
-    Value v;
-    if (!x->run(e, x, &v)) return failed(e);
-    if (frame->has_result) value_release(frame->result);
-    move_value(&frame->result, &v);
+    if (!x->run(e, x, &frame->result)) return failed(e);
     frame->has_result = true;
     return kExecReturn;
 }
@@ -637,6 +640,46 @@ ExecResult exec_if_single(ScriptEngine* e, const Statement* s) {
     return then->exec(e, then);
 }
 
+// As exec_if_single, for a condition that compares a leaf with a number literal.
+template <int32_t Op>
+ExecResult exec_if_compare(ScriptEngine* e, const Statement* s) {
+    const IfBranch* b = s->branches;
+    const Expr* c = b->condition;
+    int64_t a;
+    bool take;
+    if (leaf_number(e, c->left, &a)) {
+        int64_t k = c->right->number;
+        switch (Op) {
+            case kTokEq: take = a == k; break;
+            case kTokNe: take = a != k; break;
+            case kTokLt: take = a < k; break;
+            case kTokGt: take = a > k; break;
+            case kTokLe: take = a <= k; break;
+            default: take = a >= k; break;
+        }
+    } else if (!test_condition(e, c, &take)) {
+        return failed(e);
+    }
+    if (!take) return kExecDone;
+    const Statement* then = b->body.items[0];
+    return then->exec(e, then);
+}
+
+ExecFn single_if_routine(const Expr* c) {
+    if (c->kind != kExprBinary || !c->left || !c->right || c->left->leaf == kLeafOther ||
+        c->right->leaf != kLeafNumber)
+        return exec_if_single;
+    switch (c->op) {
+        case kTokEq: return exec_if_compare<kTokEq>;
+        case kTokNe: return exec_if_compare<kTokNe>;
+        case kTokLt: return exec_if_compare<kTokLt>;
+        case kTokGt: return exec_if_compare<kTokGt>;
+        case kTokLe: return exec_if_compare<kTokLe>;
+        case kTokGe: return exec_if_compare<kTokGe>;
+        default: return exec_if_single;
+    }
+}
+
 [[gnu::noinline]] ExecResult exec_end(ScriptEngine* e, const Statement* s) {
     int64_t code = 0;
     if (s->expr[0] && !eval_number(e, s->expr[0], &code)) return failed(e);
@@ -719,7 +762,7 @@ ExecFn exec_routine(const Statement* s) {
         case kStmtIf:
             if (s->branch_count == 1 && s->branches[0].condition && s->branches[0].body.count == 1 &&
                 s->branches[0].body.label_count == 0)
-                return exec_if_single;
+                return single_if_routine(s->branches[0].condition);
             return exec_if;
         case kStmtFor: return exec_for;
         case kStmtWhile: return exec_while;
