@@ -108,6 +108,22 @@ inline void learn_parameter(const Procedure* proc, const char* name, uint32_t ha
     return true;
 }
 
+// A condition that is no numeric expression (or whose names were not numeric variables).
+[[gnu::noinline]] bool eval_condition_general(ScriptEngine* e, const Expr* x, bool* out);
+
+// A condition: a numeric one decided in place, anything else the general way.
+[[gnu::always_inline]] inline bool test_condition(ScriptEngine* e, const Expr* x, bool* out) {
+    if (x->numeric) {
+        NumberResult r = x->numeric(e, x);
+        if (r.status > 0) {
+            *out = r.value != 0;
+            return true;
+        }
+        if (r.status < 0) return false;
+    }
+    return eval_condition_general(e, x, out);
+}
+
 inline Procedure* find_procedure_cached(ScriptEngine* e, const char* name, NameCache* c) {
     cache_sync(e, c);
     if (!c->procedure_known) {

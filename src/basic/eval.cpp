@@ -247,7 +247,8 @@ NumberResult number_element(ScriptEngine* e, const Expr* x) {
     return kNumberFailed;
 }
 
-// Any two numeric operands.
+// Any two numeric operands; Op 0 stands for the node's operator (the rarer operators,
+// which have no routines of their own).
 template <int32_t Op>
 [[gnu::noinline]] NumberResult number_binary_nested(ScriptEngine* e, const Expr* x) {
     NumberResult a = number_of(e, x->left);
@@ -255,7 +256,7 @@ template <int32_t Op>
     NumberResult b = number_of(e, x->right);
     if (b.status <= 0) return b;
     int64_t r;
-    if (numeric_op(Op, a.value, b.value, &r)) [[likely]] return number_result(r);
+    if (numeric_op(Op ? Op : x->op, a.value, b.value, &r)) [[likely]] return number_result(r);
     return refused(e, x);
 }
 
@@ -288,18 +289,6 @@ NumberResult number_not(ScriptEngine* e, const Expr* x) {
     return a;
 }
 
-// Any operator on any two numeric operands: the rarer operators, which have no routines
-// of their own.
-[[gnu::noinline]] NumberResult number_binary_any(ScriptEngine* e, const Expr* x) {
-    NumberResult a = number_of(e, x->left);
-    if (a.status <= 0) return a;
-    NumberResult b = number_of(e, x->right);
-    if (b.status <= 0) return b;
-    int64_t r;
-    if (numeric_op(x->op, a.value, b.value, &r)) return number_result(r);
-    return refused(e, x);
-}
-
 // The routines of one operator: two leaves, a leaf and a literal, anything else.
 struct OperatorRoutines {
     int32_t op;
@@ -330,7 +319,7 @@ NumberFn binary_number_routine(const Expr* x) {
     }
     int64_t ignored;
     // Operators that take numbers (numeric_op knows them all).
-    if (numeric_op(x->op, 1, 1, &ignored)) return number_binary_any;
+    if (numeric_op(x->op, 1, 1, &ignored)) return number_binary_nested<0>;
     return nullptr;
 }
 
@@ -622,9 +611,7 @@ bool eval_number(ScriptEngine* e, const Expr* x, int64_t* out) {
     return true;
 }
 
-namespace {
-
-[[gnu::noinline]] bool eval_condition_general(ScriptEngine* e, const Expr* x, bool* out) {
+bool eval_condition_general(ScriptEngine* e, const Expr* x, bool* out) {
     Value v;
     if (x->kind == kExprBinary && x->op >= kTokEq && x->op <= kTokGe) {
         Value a, b;
@@ -654,19 +641,7 @@ namespace {
     return true;
 }
 
-}  // namespace
-
-bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) {
-    if (x->numeric) {
-        NumberResult r = x->numeric(e, x);
-        if (r.status > 0) {
-            *out = r.value != 0;
-            return true;
-        }
-        if (r.status < 0) return false;
-    }
-    return eval_condition_general(e, x, out);
-}
+bool eval_condition(ScriptEngine* e, const Expr* x, bool* out) { return test_condition(e, x, out); }
 
 void index_out_of_range(ScriptEngine* e, const Variable* array, const Expr* index_expr, int64_t index) {
     engine_error(e, index_expr->line, "index %lld out of range for %s (0 to %lld)", static_cast<long long>(index),

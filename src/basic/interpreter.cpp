@@ -63,19 +63,6 @@ public:
     StackEntry& operator=(const StackEntry&) = delete;
 };
 
-// A condition: a numeric one decided in place, anything else by eval_condition.
-[[gnu::always_inline]] inline bool test_condition(ScriptEngine* e, const Expr* x, bool* out) {
-    if (x->numeric) {
-        NumberResult r = x->numeric(e, x);
-        if (r.status > 0) {
-            *out = r.value != 0;
-            return true;
-        }
-        if (r.status < 0) return false;
-    }
-    return eval_condition(e, x, out);
-}
-
 inline ExecResult failed(const ScriptEngine* e) {
     return (e->end_requested && !e->error_pending) ? kExecEnd : kExecError;
 }
