@@ -55,7 +55,9 @@ def edits_completes_and_leaves_with_status(efi_dir):
         m.wait_for("press Ctrl-A Ctrl-A\n")
         m.wait_for(PROMPT)
         m.send("help syntax\r")
-        data = m.wait_for(re.compile(r"Commands that accept -data:\n((?:    .*\n)+)")).group(1)
+        # The list ends where a line that is not indented begins (matching on the first
+        # line alone would race the rest of the output).
+        data = m.wait_for(re.compile(r"Commands that accept -data:\n((?:    .*\n)+)(?=[^ ])")).group(1)
         expect(" ls" in data and " map" in data and " echo" not in data, "-data list: %r" % data)
         m.wait_for("sleep 10 waits 10 milliseconds")
         m.wait_for(PROMPT)
