@@ -182,6 +182,44 @@ TEST_F(BasicResolve, CallsAndSmallStringsGiveTheGeneralResults) {
     for (const OutCase& c : kFlowCases) EXPECT_EQ(out(c.code), c.output) << c.code;
 }
 
+// Every operator in each shape its routines tell apart (two leaves, a leaf and a literal,
+// nested operands, a literal and a leaf, a single-line IF on a leaf and a literal) against
+// the general path, which a call forces (VAL(STR$(a)) makes the node no numeric
+// expression): values, flags and errors alike.
+TEST_F(BasicResolve, EveryOperatorAgreesWithTheGeneralPathInEveryShape) {
+    const char* const operators[] = {"+", "-", "*", "/", "\\", "MOD", "^", "=", "<>", "<", ">", "<=", ">=",
+                                     "AND", "OR", "XOR", "SHL", "SHR"};
+    struct Pair {
+        const char* a;
+        const char* b;  // not negative: it also stands as a literal
+    };
+    const Pair pairs[] = {{"7", "3"}, {"-7", "2"}, {"5", "0"}, {"-9223372036854775807 - 1", "1"}, {"3", "64"},
+                          {"2", "62"}, {"6", "6"}};
+    auto outcome = [&](const std::string& code) {
+        RunResult r = run(code);
+        return std::to_string(r.code) + "|" + r.out + "|" + r.errors;
+    };
+    for (const char* op : operators) {
+        for (const Pair& p : pairs) {
+            std::string setup = std::string("a = ") + p.a + ": b = " + p.b + ": ";
+            std::string o = std::string(" ") + op + " ";
+            const std::string general = "VAL(STR$(a))";
+            const struct {
+                std::string shape, reference;
+            } checks[] = {
+                {"x = a" + o + "b", "x = " + general + o + "b"},
+                {"x = a" + o + p.b, "x = " + general + o + p.b},
+                {"x = (a + 0)" + o + "(b * 1)", "x = " + general + o + "b"},
+                {"x = " + std::string(p.b) + o + "a", "x = " + std::string(p.b) + o + general},
+                {"t = 0: IF a" + o + p.b + " THEN t = 1", "t = 0: IF " + general + o + p.b + " THEN t = 1"},
+            };
+            for (const auto& c : checks)
+                EXPECT_EQ(outcome(setup + c.shape + "\nPRINT x; t"), outcome(setup + c.reference + "\nPRINT x; t"))
+                    << setup << c.shape;
+        }
+    }
+}
+
 TEST_F(BasicResolve, DirectPathsReportTheGeneralErrors) {
     for (const ErrorCase& c : kErrorCases) EXPECT_EQ(error(c.code), c.message) << c.code;
 }
