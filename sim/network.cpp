@@ -7,6 +7,7 @@
 
 #include "handles.h"
 #include "mtftp_fake.h"
+#include "service_children.h"
 #include "uefi/network.h"
 
 namespace sim {
@@ -414,29 +415,14 @@ Status EFIAPI sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     ip->protocol.receive = ip4_receive;
     ip->protocol.cancel = ip4_cancel;
     ip->protocol.poll = ip4_poll;
-    efi::Handle h = nullptr;
-    Status st = SimFirmware::current()->handles().install(&h, efi::kIp4ProtocolGuid, &ip->protocol);
-    if (st) return st;
-    ip->child = h;
-    *child = h;
-    d->owner->children_created++;
-    d->children.push_back(std::move(ip));
-    return efi::kSuccess;
+    return add_child(d->children, std::move(ip), efi::kIp4ProtocolGuid, child, &d->owner->children_created);
 }
 
 Status EFIAPI sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     FakeNic::Impl* d = impl_of_binding(self);
-    for (auto it = d->children.begin(); it != d->children.end(); ++it)
-        if ((*it)->child == child) {
-            FakeIp4* ip = it->get();
-            // Tokens still held are aborted, as the driver does when a child goes.
-            ip4_cancel(&ip->protocol, nullptr);
-            SimFirmware::current()->handles().uninstall(child, efi::kIp4ProtocolGuid, &ip->protocol);
-            d->owner->children_destroyed++;
-            d->children.erase(it);
-            return efi::kSuccess;
-        }
-    return efi::kInvalidParameter;
+    // Tokens still held are aborted.
+    return remove_child(d->children, child, efi::kIp4ProtocolGuid, &d->owner->children_destroyed,
+                        [](FakeIp4* ip) { ip4_cancel(&ip->protocol, nullptr); });
 }
 
 // ---- MTFTP4 children
@@ -607,27 +593,14 @@ Status EFIAPI tftp_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     t->protocol.parse_options = tftp_parse_options;
     t->protocol.read_file = tftp_read_file;
     t->protocol.poll = tftp_poll;
-    efi::Handle h = nullptr;
-    Status st = SimFirmware::current()->handles().install(&h, efi::kMtftp4ProtocolGuid, &t->protocol);
-    if (st) return st;
-    t->child = h;
-    *child = h;
-    d->owner->tftp_children_created++;
-    d->tftp_children.push_back(std::move(t));
-    return efi::kSuccess;
+    return add_child(d->tftp_children, std::move(t), efi::kMtftp4ProtocolGuid, child,
+                     &d->owner->tftp_children_created);
 }
 
 Status EFIAPI tftp_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     FakeNic::Impl* d = impl_of_binding(self);
-    for (auto it = d->tftp_children.begin(); it != d->tftp_children.end(); ++it)
-        if ((*it)->child == child) {
-            tftp_configure(&(*it)->protocol, nullptr);
-            SimFirmware::current()->handles().uninstall(child, efi::kMtftp4ProtocolGuid, &(*it)->protocol);
-            d->owner->tftp_children_destroyed++;
-            d->tftp_children.erase(it);
-            return efi::kSuccess;
-        }
-    return efi::kInvalidParameter;
+    return remove_child(d->tftp_children, child, efi::kMtftp4ProtocolGuid, &d->owner->tftp_children_destroyed,
+                        [](FakeMtftp4* t) { tftp_configure(&t->protocol, nullptr); });
 }
 
 Status EFIAPI http_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
@@ -639,27 +612,14 @@ Status EFIAPI http_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     t->protocol.response = http_response;
     t->protocol.cancel = http_cancel;
     t->protocol.poll = http_poll;
-    efi::Handle h = nullptr;
-    Status st = SimFirmware::current()->handles().install(&h, efi::kHttpProtocolGuid, &t->protocol);
-    if (st) return st;
-    t->child = h;
-    *child = h;
-    d->owner->http_children_created++;
-    d->http_children.push_back(std::move(t));
-    return efi::kSuccess;
+    return add_child(d->http_children, std::move(t), efi::kHttpProtocolGuid, child,
+                     &d->owner->http_children_created);
 }
 
 Status EFIAPI http_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     FakeNic::Impl* d = impl_of_binding(self);
-    for (auto it = d->http_children.begin(); it != d->http_children.end(); ++it)
-        if ((*it)->child == child) {
-            http_cancel(&(*it)->protocol, nullptr);
-            SimFirmware::current()->handles().uninstall(child, efi::kHttpProtocolGuid, &(*it)->protocol);
-            d->owner->http_children_destroyed++;
-            d->http_children.erase(it);
-            return efi::kSuccess;
-        }
-    return efi::kInvalidParameter;
+    return remove_child(d->http_children, child, efi::kHttpProtocolGuid, &d->owner->http_children_destroyed,
+                        [](FakeHttp* t) { http_cancel(&t->protocol, nullptr); });
 }
 
 }  // namespace

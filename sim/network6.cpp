@@ -8,6 +8,7 @@
 
 #include "handles.h"
 #include "mtftp_fake.h"
+#include "service_children.h"
 #include "network.h"
 #include "uefi/network.h"
 
@@ -459,27 +460,13 @@ Status EFIAPI ip6_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     ip->protocol.receive = ip6_receive;
     ip->protocol.cancel = ip6_cancel;
     ip->protocol.poll = ip6_poll;
-    efi::Handle h = nullptr;
-    Status st = SimFirmware::current()->handles().install(&h, efi::kIp6ProtocolGuid, &ip->protocol);
-    if (st) return st;
-    ip->child = h;
-    *child = h;
-    d->owner->children_created++;
-    d->children.push_back(std::move(ip));
-    return efi::kSuccess;
+    return add_child(d->children, std::move(ip), efi::kIp6ProtocolGuid, child, &d->owner->children_created);
 }
 
 Status EFIAPI ip6_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     FakeNic6::Impl* d = impl_of(self);
-    for (auto it = d->children.begin(); it != d->children.end(); ++it)
-        if ((*it)->child == child) {
-            ip6_cancel(&(*it)->protocol, nullptr);
-            SimFirmware::current()->handles().uninstall(child, efi::kIp6ProtocolGuid, &(*it)->protocol);
-            d->owner->children_destroyed++;
-            d->children.erase(it);
-            return efi::kSuccess;
-        }
-    return efi::kInvalidParameter;
+    return remove_child(d->children, child, efi::kIp6ProtocolGuid, &d->owner->children_destroyed,
+                        [](FakeIp6* ip) { ip6_cancel(&ip->protocol, nullptr); });
 }
 
 // ---- MTFTP6 children
@@ -529,27 +516,14 @@ Status EFIAPI tftp6_sb_create(efi::ServiceBinding* self, efi::Handle* child) {
     t->protocol.parse_options = tftp6_parse_options;
     t->protocol.read_file = tftp6_read_file;
     t->protocol.poll = tftp6_poll;
-    efi::Handle h = nullptr;
-    Status st = SimFirmware::current()->handles().install(&h, efi::kMtftp6ProtocolGuid, &t->protocol);
-    if (st) return st;
-    t->child = h;
-    *child = h;
-    d->owner->tftp_children_created++;
-    d->tftp_children.push_back(std::move(t));
-    return efi::kSuccess;
+    return add_child(d->tftp_children, std::move(t), efi::kMtftp6ProtocolGuid, child,
+                     &d->owner->tftp_children_created);
 }
 
 Status EFIAPI tftp6_sb_destroy(efi::ServiceBinding* self, efi::Handle child) {
     FakeNic6::Impl* d = impl_of(self);
-    for (auto it = d->tftp_children.begin(); it != d->tftp_children.end(); ++it)
-        if ((*it)->child == child) {
-            tftp6_configure(&(*it)->protocol, nullptr);
-            SimFirmware::current()->handles().uninstall(child, efi::kMtftp6ProtocolGuid, &(*it)->protocol);
-            d->owner->tftp_children_destroyed++;
-            d->tftp_children.erase(it);
-            return efi::kSuccess;
-        }
-    return efi::kInvalidParameter;
+    return remove_child(d->tftp_children, child, efi::kMtftp6ProtocolGuid, &d->owner->tftp_children_destroyed,
+                        [](FakeMtftp6* t) { tftp6_configure(&t->protocol, nullptr); });
 }
 
 struct Nics6 {

@@ -68,7 +68,6 @@ inline ExecResult failed(const ScriptEngine* e) {
 }
 
 ExecResult exec_list(ScriptEngine* e, const StatementList* list);
-ExecResult exec_statement(ScriptEngine* e, const Statement* s);
 bool check_break(ScriptEngine* e, int32_t line);
 
 // A statement list, run in place when it has no labels (a GOTO then always leaves it);
@@ -697,45 +696,25 @@ ExecFn single_if_routine(const Expr* c) {
     }
 }
 
-// Kept small: each kind is a separate function, reached by a tail call.
-ExecResult exec_statement(ScriptEngine* e, const Statement* s) {
-    switch (s->kind) {
-        case kStmtAssign: return exec_assign(e, s);
-        case kStmtPrint: return exec_print(e, s);
-        case kStmtInput: return exec_input(e, s);
-        case kStmtIf: return exec_if(e, s);
-        case kStmtFor: return exec_for(e, s);
-        case kStmtWhile: return exec_while(e, s);
-        case kStmtDo: return exec_do(e, s);
-        case kStmtSelect: return exec_select(e, s);
-        case kStmtExit:
-            e->flow_line = s->line;
-            return s->sub_kind == kTokFor ? kExecExitFor : s->sub_kind == kTokWhile ? kExecExitWhile : kExecExitDo;
-        case kStmtContinue:
-            e->flow_line = s->line;
-            return s->sub_kind == kTokFor     ? kExecContinueFor
-                   : s->sub_kind == kTokWhile ? kExecContinueWhile
-                                              : kExecContinueDo;
-        case kStmtGoto:
-            e->goto_label = s->name;
-            e->flow_line = s->line;
-            return kExecGoto;
-        case kStmtCall: return exec_call(e, s);
-        case kStmtReturn: return exec_return(e, s);
-        case kStmtEnd: return exec_end(e, s);
-        case kStmtColor: return exec_color(e, s);
-        case kStmtLocate: return exec_locate(e, s);
-        case kStmtPause: return exec_pause(e, s);
-        case kStmtSleep: return exec_sleep(e, s);
-        case kStmtDim:
-        case kStmtLocal:
-        case kStmtRun:
-        case kStmtCls:
-        case kStmtDefinition: return exec_other(e, s);
-    }
-    return exec_other(e, s);
+ExecResult exec_exit(ScriptEngine* e, const Statement* s) {
+    e->flow_line = s->line;
+    return s->sub_kind == kTokFor ? kExecExitFor : s->sub_kind == kTokWhile ? kExecExitWhile : kExecExitDo;
 }
 
+ExecResult exec_continue(ScriptEngine* e, const Statement* s) {
+    e->flow_line = s->line;
+    return s->sub_kind == kTokFor     ? kExecContinueFor
+           : s->sub_kind == kTokWhile ? kExecContinueWhile
+                                      : kExecContinueDo;
+}
+
+ExecResult exec_goto(ScriptEngine* e, const Statement* s) {
+    e->goto_label = s->name;
+    e->flow_line = s->line;
+    return kExecGoto;
+}
+
+// The routine of each statement, by its kind and for some kinds its shape.
 ExecFn exec_routine(const Statement* s) {
     switch (s->kind) {
         case kStmtAssign: {
@@ -757,7 +736,16 @@ ExecFn exec_routine(const Statement* s) {
         case kStmtSelect: return exec_select;
         case kStmtCall: return exec_call;
         case kStmtReturn: return (s->flags & kReturnInFunction) && s->expr[0] ? exec_function_return : exec_return;
-        default: return exec_statement;
+        case kStmtInput: return exec_input;
+        case kStmtExit: return exec_exit;
+        case kStmtContinue: return exec_continue;
+        case kStmtGoto: return exec_goto;
+        case kStmtEnd: return exec_end;
+        case kStmtColor: return exec_color;
+        case kStmtLocate: return exec_locate;
+        case kStmtPause: return exec_pause;
+        case kStmtSleep: return exec_sleep;
+        default: return exec_other;  // DIM, LOCAL, RUN, CLS, definitions
     }
 }
 

@@ -72,6 +72,18 @@ bool parse_port_like(const char* text, uint16_t* out) {
     return true;
 }
 
+// The fields MTFTP4 and MTFTP6 configurations share.
+template <class Config, class Address>
+Config common_config(const Address& server, const Ports& p) {
+    Config c{};
+    c.local_port = p.local;
+    c.server_ip = server;
+    c.initial_server_port = p.remote;
+    c.try_count = p.tries;
+    c.timeout_value = p.timeout;
+    return c;
+}
+
 // What differs between MTFTP4 and MTFTP6: the protocol, its configuration and the
 // words of the missing-service message.
 struct Tftp4 {
@@ -83,13 +95,8 @@ struct Tftp4 {
     static const efi::Guid& binding() { return efi::kMtftp4ServiceBindingProtocolGuid; }
     static const efi::Guid& protocol() { return efi::kMtftp4ProtocolGuid; }
     static Config config(const Address& server, const Address&, const Ports& p) {
-        Config c{};
+        Config c = common_config<Config>(server, p);
         c.use_default_setting = 1;
-        c.local_port = p.local;
-        c.server_ip = server;
-        c.initial_server_port = p.remote;
-        c.try_count = p.tries;
-        c.timeout_value = p.timeout;
         return c;
     }
 };
@@ -104,13 +111,8 @@ struct Tftp6 {
     static const efi::Guid& protocol() { return efi::kMtftp6ProtocolGuid; }
     // The station is the interface address chosen for the server's scope.
     static Config config(const Address& server, const Address& station, const Ports& p) {
-        Config c{};
+        Config c = common_config<Config>(server, p);
         c.station_ip = station;
-        c.local_port = p.local;
-        c.server_ip = server;
-        c.initial_server_port = p.remote;
-        c.try_count = p.tries;
-        c.timeout_value = p.timeout;
         return c;
     }
 };

@@ -84,9 +84,9 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
-import struct
 import tempfile
 import termios
 import threading
@@ -193,6 +193,27 @@ def tshark_fields(capture: str, display_filter: str, fields: list[str],
     if done.returncode != 0:
         raise FirmwareError("tshark failed: %s" % done.stderr.strip()[-300:])
     return [line.split("|") for line in done.stdout.splitlines() if line]
+
+
+def records(text: str) -> list[dict[str, str]]:
+    """The records of -data output: blocks of KEY=VALUE lines between empty lines."""
+    out = []
+    for block in re.split(r"\n\s*\n", text.replace("\r", "")):
+        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
+        if fields:
+            out.append(fields)
+    return out
+
+
+def ones_sum(data: bytes) -> int:
+    """The ones' complement sum of 16-bit big-endian words (an odd byte padded with zero):
+    0xFFFF over a packet whose Internet checksum is right."""
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total
 
 
 def find_ovmf(secure: bool = False) -> tuple[str, str]:

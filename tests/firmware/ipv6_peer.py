@@ -30,6 +30,8 @@ import struct
 import threading
 import time
 
+from harness import ones_sum
+
 ETH_IPV6 = 0x86DD
 UDP, TCP, ICMPV6 = 17, 6, 58
 ALL_NODES = bytes.fromhex("ff020000000000000000000000000001")
@@ -46,12 +48,7 @@ def split_variant(path: str) -> tuple[str, str]:
 
 def checksum(data: bytes) -> int:
     """The Internet checksum: the ones' complement of the ones' complement sum."""
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
+    return ~ones_sum(data) & 0xFFFF
 
 
 def with_checksum(src: bytes, dst: bytes, proto: int, segment: bytes, at: int) -> bytes:

@@ -11,7 +11,7 @@ still work."""
 import os
 import re
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, records, run_cases
 
 PROMPT = "fs0:\\> "
 CELL = (8, 19)  # the pixels of one console character
@@ -19,21 +19,7 @@ CELL = (8, 19)  # the pixels of one console character
 
 def run(m: Machine, line: str, timeout: float = 30) -> str:
     """The output of one command line, up to the next prompt."""
-    mark = m.mark()
-    m.send_line(line)
-    m.wait_for(PROMPT, timeout=timeout)
-    out = m.since(mark).replace("\r", "")
-    out = out.split("\n", 1)[1] if "\n" in out else ""
-    return out[: out.rfind(PROMPT)] if PROMPT in out else out
-
-
-def records(text: str) -> list[dict[str, str]]:
-    out = []
-    for block in re.split(r"\n\s*\n", text):
-        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
-        if fields:
-            out.append(fields)
-    return out
+    return m.prompt_command(line, PROMPT, timeout)
 
 
 def screen_size(m: Machine) -> tuple[int, int]:

@@ -14,7 +14,7 @@ import shutil
 import subprocess
 import tempfile
 
-from harness import Machine, expect, run_cases, sign_image
+from harness import Machine, expect, records, run_cases, sign_image
 
 PROMPT = "fs0:\\> "
 # (width, address) of mm reads compared with the monitor's xp: the BIOS area's first bytes.
@@ -28,15 +28,6 @@ MEMORY = {"loc_pfx": "SLOT", "bank": "BANK7", "manufacturer": "TarnMem", "serial
 MEMORY_FIELDS = [("bank", "Bank Locator"), ("manufacturer", "Manufacturer"),
                  ("serial", "Serial Number"), ("part_number", "Part Number"),
                  ("locator", "Locator")]
-
-
-def records(text: str) -> list[dict[str, str]]:
-    out = []
-    for block in re.split(r"\n\s*\n", text.replace("\r", "")):
-        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
-        if fields:
-            out.append(fields)
-    return out
 
 
 def dump_bytes(text: str) -> list[int]:

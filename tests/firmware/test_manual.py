@@ -10,7 +10,7 @@ import re
 import tempfile
 import zlib
 
-from harness import Machine, expect, run_cases
+from harness import Machine, expect, records, run_cases
 
 PROMPT = "fs0:\\> "
 MANUAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "manual.md")
@@ -27,15 +27,6 @@ def manual_scripts() -> dict[str, str]:
         if head:
             scripts[head.group(1)] = block
     return scripts
-
-
-def records(text: str) -> list[dict[str, str]]:
-    out = []
-    for chunk in re.split(r"\n\s*\n", text.replace("\r", "")):
-        fields = dict(line.split("=", 1) for line in chunk.splitlines() if "=" in line)
-        if fields:
-            out.append(fields)
-    return out
 
 
 def run_and_status(m: Machine, line: str, timeout: float = 60) -> tuple[str, int]:

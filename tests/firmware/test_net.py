@@ -18,7 +18,7 @@ import struct
 import tempfile
 import threading
 
-from harness import Machine, expect, read_image_file, run_cases, tshark_fields
+from harness import Machine, expect, ones_sum, read_image_file, records, run_cases, tshark_fields
 
 PROMPT = "fs0:\\> "
 UNUSED = "10.0.2.77"  # inside the emulated 10.0.2.0/24, answered by no one
@@ -30,24 +30,6 @@ def command(m: Machine, line: str, timeout: float = 30) -> str:
 
 def last_error(m: Machine) -> int:
     return m.last_error(PROMPT)
-
-
-def records(text: str) -> list[dict[str, str]]:
-    out = []
-    for block in re.split(r"\n\s*\n", text):
-        fields = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
-        if fields:
-            out.append(fields)
-    return out
-
-
-def checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return total
 
 
 def ipv4_packets(path: str):
@@ -218,7 +200,7 @@ def check_network(efi_dir):
     to_unused = [p for dst, p in requests if dst == UNUSED]
     expect(len(to_gateway) == 4, "requests to 10.0.2.2: %d" % len(to_gateway))
     for p in to_gateway + to_unused:
-        expect(checksum(p) == 0xFFFF, "bad ICMP checksum %s" % p.hex())
+        expect(ones_sum(p) == 0xFFFF, "bad ICMP checksum %s" % p.hex())
         expect(struct.unpack_from("!H", p, 4)[0] == 0x5441, "identifier %s" % p.hex())
     expect([struct.unpack_from("!H", p, 6)[0] for p in to_gateway] == [0, 1, 2, 0], "sequences")
     expect(all(len(p) == 24 for p in to_gateway), "sizes")

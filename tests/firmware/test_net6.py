@@ -21,7 +21,7 @@ import re
 import struct
 import tempfile
 
-from harness import Machine, expect, read_image_file, run_cases, tshark_fields
+from harness import Machine, expect, ones_sum, read_image_file, run_cases, tshark_fields
 from ipv6_peer import Peer
 
 PROMPT = "fs0:\\> "
@@ -40,15 +40,6 @@ def last_error(m: Machine) -> int:
 
 def record(text: str) -> dict[str, str]:
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
-
-
-def ones_sum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return total
 
 
 def ipv6_packets(path: str):
